@@ -1,0 +1,86 @@
+#pragma once
+
+#include "Exception.h"
+
+#include <QApplication>
+#include <QPointer>
+#include <QWidget>
+
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+// Message box flags and results, as the callers pass and test them.
+constexpr int MB_OK = 0;
+constexpr int MB_YESNO = 4;
+constexpr int MB_ICONEXCLAMATION = 48;
+constexpr int IDOK = 1;
+constexpr int IDYES = 6;
+constexpr int IDNO = 7;
+
+// The application object: owns the forms, runs the message loop, shows messages and errors.
+class TApplication {
+public:
+    TApplication(int &argc, char **argv);
+    ~TApplication();
+    TApplication(const TApplication &) = delete;
+    TApplication &operator=(const TApplication &) = delete;
+
+    void Initialize();
+    bool MainFormOnTaskBar = false;
+
+    // Builds a form, stores it in the variable and takes ownership; the first is the main form.
+    template <class TForm> void CreateForm(TForm *&variable) {
+        variable = new TForm(nullptr);
+        Adopt(variable);
+    }
+    // Shows the main form and runs the message loop until it is closed.
+    void Run();
+    // Destroys the forms in the reverse order of their creation.
+    void DestroyForms();
+
+    // A modal box with the text shown as plain text; returns IDOK, IDYES or IDNO.
+    int MessageBox(const std::string &text, const std::string &caption, int flags);
+    // The standard exception display: a modal box with the exception's message.
+    void ShowException(const std::exception &e);
+    // Shows whatever is being handled now (call from a catch block).
+    void HandleException();
+
+    // Full path of the running executable.
+    std::string ExeName() const;
+
+    QWidget *MainForm() const { return FMainForm; }
+
+    // Test seam: answer message boxes and exception displays without a window.
+    using MessageBoxHook = std::function<int(const std::string &text, const std::string &caption,
+                                             int flags)>;
+    using ExceptionHook = std::function<void(const std::string &message)>;
+    void SetMessageBoxHook(MessageBoxHook hook) { FMessageBoxHook = std::move(hook); }
+    void SetExceptionHook(ExceptionHook hook) { FExceptionHook = std::move(hook); }
+    void SetExeName(std::string path) { FExeName = std::move(path); }
+
+private:
+    void Adopt(QWidget *form);
+
+    std::unique_ptr<QApplication> FQtApp;
+    std::vector<QPointer<QWidget>> FForms;
+    QWidget *FMainForm = nullptr;
+    MessageBoxHook FMessageBoxHook;
+    ExceptionHook FExceptionHook;
+    std::string FExeName;
+};
+
+extern TApplication *Application;
+
+// Wraps an event handler so that an exception escaping it is shown by the application object
+// and the message loop goes on, as the class library's loop does.
+template <class F> auto Guarded(F handler) {
+    return [handler](auto &&...) {
+        try {
+            handler();
+        } catch (...) {
+            Application->HandleException();
+        }
+    };
+}

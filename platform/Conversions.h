@@ -1,0 +1,52 @@
+#pragma once
+
+#include <QDate>
+#include <QString>
+
+#include <cstdint>
+#include <string>
+
+// Text conversions and file-name functions. Texts are 8-bit bytes as the files hold them.
+
+// The decimal point StrToFloat expects. Starts as the system's; the main window sets '.'.
+extern char DecimalSeparator;
+
+// The path delimiter of this platform: '\' on Windows, '/' elsewhere.
+extern const char PathDelim;
+
+std::string IntToStr(std::int32_t value);
+
+// Throws EConvertError unless the whole text is an integer the classic conversions both accept.
+std::int32_t StrToInt(const std::string &text);
+// The same test without the exception: false leaves value untouched.
+bool TryStrToInt(const std::string &text, std::int32_t &value);
+
+// Throws EConvertError unless the text is a finite number with DecimalSeparator as its point.
+double StrToFloat(const std::string &text);
+
+// The field order and separator of a short date format.
+struct TShortDateFormat {
+    enum Order { DMY, MDY, YMD };
+    Order FieldOrder = MDY;
+    char Separator = '/';
+};
+
+// Reads the order and separator from a Qt date format such as "dd.MM.yyyy"; a format without
+// a separator between its first two fields gives month/day/year with '/'.
+TShortDateFormat ShortDateFormatFrom(const QString &qtFormat);
+// The system's short date format, read once.
+const TShortDateFormat &SystemShortDateFormat();
+
+// Throws EConvertError unless the text is a valid date in the system's short date format.
+QDate StrToDate(const std::string &text);
+// The same with the format and the current year given (two-digit years and missing years).
+QDate StrToDate(const std::string &text, const TShortDateFormat &format, int currentYear);
+
+// Everything up to and including the last delimiter ('/' or '\', and ':' on Windows).
+std::string ExtractFilePath(const std::string &path);
+// The text after the last delimiter, extension included.
+std::string ExtractFileName(const std::string &path);
+
+// Bytes to and from the widgets, through the local 8-bit codec.
+QString ToQString(const std::string &text);
+std::string FromQString(const QString &text);
