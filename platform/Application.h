@@ -53,8 +53,8 @@ public:
     QWidget *MainForm() const { return FMainForm; }
 
     // Test seam: answer message boxes and exception displays without a window.
-    using MessageBoxHook = std::function<int(const std::string &text, const std::string &caption,
-                                             int flags)>;
+    using MessageBoxHook =
+        std::function<int(const std::string &text, const std::string &caption, int flags)>;
     using ExceptionHook = std::function<void(const std::string &message)>;
     void SetMessageBoxHook(MessageBoxHook hook) { FMessageBoxHook = std::move(hook); }
     void SetExceptionHook(ExceptionHook hook) { FExceptionHook = std::move(hook); }

@@ -12,14 +12,15 @@ void GridSetRowCount(QTableWidget *grid, int rowCount) {
         grid->setCurrentCell(0, 0);
 }
 
-int GridRowCount(const QTableWidget *grid) { return grid->rowCount() + 1; }
+int GridRowCount(const QTableWidget *grid) {
+    return grid->rowCount() + 1;
+}
 
 void GridSetCell(QTableWidget *grid, int col, int row, const std::string &text) {
     if (col < 0 || col >= grid->columnCount() || row < 0 || row > grid->rowCount())
         return;
     const QString qtext = ToQString(text);
-    QTableWidgetItem *item =
-        row == 0 ? grid->horizontalHeaderItem(col) : grid->item(row - 1, col);
+    QTableWidgetItem *item = row == 0 ? grid->horizontalHeaderItem(col) : grid->item(row - 1, col);
     if (item) {
         if (item->text() != qtext)
             item->setText(qtext);

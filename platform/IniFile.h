@@ -9,6 +9,10 @@
 // The constructor takes one snapshot of the file (a missing or unreadable file reads as empty);
 // every read answers from that snapshot. Writes are held in the object until UpdateFile()
 // replaces the file atomically; the destructor discards writes that were not committed.
+//
+// Reads also answer the writes the object holds, as the file will read once they are committed.
+// Section and key names are trimmed as the API trims them. UpdateFile() splices the writes into
+// the snapshot's bytes (every other byte stays) and makes what it wrote the new snapshot.
 class TIniFile {
 public:
     explicit TIniFile(std::string fileName);
@@ -51,4 +55,6 @@ private:
 // Reads a file that another program may be rewriting in place: an empty read, or one that
 // differs from a second read a few milliseconds later, is read again (about 50 ms at most);
 // then what the last read gave is taken. A missing or unreadable file gives "".
+// A first read that gives exactly the bytes last verified stable for that file name (two equal
+// reads, or what UpdateFile wrote) is taken at once, so polling an unchanged file reads it once.
 std::string ReadFileStable(const std::string &fileName);

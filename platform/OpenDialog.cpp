@@ -11,7 +11,9 @@ TOpenDialog::ExecuteHook &Hook() {
 }
 } // namespace
 
-void TOpenDialog::SetExecuteHook(ExecuteHook hook) { Hook() = std::move(hook); }
+void TOpenDialog::SetExecuteHook(ExecuteHook hook) {
+    Hook() = std::move(hook);
+}
 
 bool TOpenDialog::Execute() {
     if (Hook()) {

@@ -1,0 +1,39 @@
+#pragma once
+
+#include "ui_Varchangeformunit.h"
+
+#include <QDialog>
+
+#include <cstdint>
+#include <string>
+
+// The change-variable dialog: shows one variable of the main window's table, checks the typed
+// text against the variable's type and saves it as typed.
+class TVarChangeForm : public QDialog, private Ui::TVarChangeForm {
+    Q_OBJECT
+    Q_DISABLE_COPY_MOVE(TVarChangeForm)
+
+public:
+    explicit TVarChangeForm(QWidget *Owner);
+    ~TVarChangeForm() override;
+
+    int ShowModal() { return exec(); }
+
+    void FormShow();
+    void Button1Click();
+    void Button2Click();
+
+    std::int32_t VarIndex = 0;
+
+protected:
+    void showEvent(QShowEvent *event) override;
+
+private:
+    // Title and type of the variable as the dialog showed it, so that a save lands on that
+    // variable or nowhere.
+    std::string FShownTitle;
+    std::int32_t FShownType = 0;
+    std::string FShownValue;
+};
+
+extern TVarChangeForm *VarChangeForm;

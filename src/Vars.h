@@ -1,0 +1,43 @@
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <string>
+
+// One variable of the project file.
+struct TVarEntry {
+    std::string Title;
+    std::int32_t Type = 0;
+    std::int32_t Status = 0;
+    std::string Value;
+};
+
+enum TVarType : std::int32_t {
+    vtBoolean = 0,
+    vtString = 1,
+    vtInteger = 2,
+    vtDouble = 3,
+    vtDate = 4,
+    vtAction = 5,
+};
+
+enum TVarStatus : std::int32_t {
+    vsIdle = 0,
+    vsChanged = 1,
+    vsIdle2 = 2,
+};
+
+constexpr int MaxVars = 256;
+using TVarTable = std::array<TVarEntry, MaxVars>;
+
+// The one change a user decided on: which variable it was meant for (by position, title and
+// type as shown then), and what to set. A value change marks the variable changed unless the
+// file holds vsIdle2 for it; an action's activation or cancellation sets Status alone.
+struct TVarChange {
+    int Index = 0;
+    std::string Title;
+    std::int32_t Type = 0;
+    bool SetsValue = false;
+    std::string Value;
+    std::int32_t Status = vsIdle;
+};

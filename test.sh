@@ -1,0 +1,24 @@
+#!/usr/bin/env bash
+# Builds Kivo and runs every test headless through CTest.
+#   ./test.sh             the plain build, in build/
+#   ./test.sh --sanitize  AddressSanitizer and UndefinedBehaviorSanitizer, in build-sanitize/
+set -euo pipefail
+cd "$(dirname "$0")"
+source scripts/setup.sh
+
+dir=build
+flags=(-DCMAKE_BUILD_TYPE=RelWithDebInfo)
+if [ "${1:-}" = "--sanitize" ]; then
+    dir=build-sanitize
+    flags=(-DCMAKE_BUILD_TYPE=Debug -DKIVO_SANITIZE=ON)
+    export ASAN_OPTIONS=detect_leaks=1:abort_on_error=1
+    export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
+    export LSAN_OPTIONS="suppressions=$PWD/tests/lsan.supp:print_suppressions=0"
+fi
+
+kivo_install "${kivo_packages[@]}" desktop-file-utils
+cmake -S . -B "$dir" "${flags[@]}" >/dev/null
+cmake --build "$dir" -j"$(nproc)"
+cd "$dir"
+export QT_QPA_PLATFORM=offscreen
+ctest --output-on-failure -j"$(nproc)"

@@ -1,0 +1,142 @@
+#pragma once
+
+// Drives the real forms the way a user would, with scripted answers to message boxes and the
+// open dialog, in a temporary folder that stands in for the executable's directory.
+
+#include "Aboutformunit.h"
+#include "Application.h"
+#include "Mainformunit.h"
+#include "OpenDialog.h"
+#include "Varchangeformunit.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <deque>
+#include <functional>
+#include <optional>
+#include <string>
+#include <vector>
+
+struct TShownMessage {
+    std::string Text;
+    std::string Caption;
+    int Flags = 0;
+};
+
+class TKivoFixture {
+public:
+    TKivoFixture() {
+        static int argc = 1;
+        static char name[] = "kivo";
+        static char *argv[] = {name, nullptr};
+        if (!Application)
+            FApp = std::make_unique<TApplication>(argc, argv);
+        Application->SetExeName(Path("kivo"));
+        Application->SetMessageBoxHook(
+            [this](const std::string &text, const std::string &caption, int flags) {
+                Messages.push_back({text, caption, flags});
+                if (OnMessage)
+                    OnMessage(Messages.back());
+                if (flags != MB_YESNO)
+                    return IDOK;
+                if (Answers.empty()) {
+                    UnexpectedQuestions.push_back(text);
+                    return IDNO;
+                }
+                const int answer = Answers.front();
+                Answers.pop_front();
+                return answer;
+            });
+        Application->SetExceptionHook(
+            [this](const std::string &message) { Exceptions.push_back(message); });
+        TOpenDialog::SetExecuteHook([this](const TOpenDialog &dialog) {
+            OpenInitialDirs.push_back(dialog.InitialDir);
+            return OpenAnswer;
+        });
+    }
+
+    ~TKivoFixture() {
+        Application->DestroyForms();
+        MainForm = nullptr;
+        AboutForm = nullptr;
+        VarChangeForm = nullptr;
+        Application->SetMessageBoxHook({});
+        Application->SetExceptionHook({});
+        TOpenDialog::SetExecuteHook({});
+    }
+
+    TKivoFixture(const TKivoFixture &) = delete;
+    TKivoFixture &operator=(const TKivoFixture &) = delete;
+
+    // Creates the three forms as the entry point does; Show runs FormShow.
+    void Create() {
+        FCreated = true;
+        Application->CreateForm(MainForm);
+        Application->CreateForm(AboutForm);
+        Application->CreateForm(VarChangeForm);
+    }
+    void Show() {
+        if (!FCreated)
+            Create();
+        MainForm->show();
+    }
+
+    std::string Path(const std::string &name) const {
+        return QDir(Dir.path()).filePath(QString::fromStdString(name)).toStdString();
+    }
+    void Write(const std::string &name, const std::string &content) const {
+        QFile file(QString::fromStdString(Path(name)));
+        QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
+        file.write(content.data(), qint64(content.size()));
+    }
+    std::string Read(const std::string &name) const {
+        QFile file(QString::fromStdString(Path(name)));
+        if (!file.open(QIODevice::ReadOnly))
+            return {};
+        return file.readAll().toStdString();
+    }
+    bool Exists(const std::string &name) const {
+        return QFileInfo::exists(QString::fromStdString(Path(name)));
+    }
+
+    // Runs a handler the way the message loop does: an escaping exception is shown.
+    template <class F> void Handle(F handler) { Guarded(handler)(); }
+
+    QTemporaryDir Dir;
+    std::vector<TShownMessage> Messages;
+    std::deque<int> Answers;
+    std::vector<std::string> UnexpectedQuestions;
+    std::vector<std::string> Exceptions;
+    std::function<void(const TShownMessage &)> OnMessage;
+    std::optional<std::string> OpenAnswer;
+    std::vector<std::string> OpenInitialDirs;
+
+private:
+    std::unique_ptr<TApplication> FApp;
+    bool FCreated = false;
+};
+
+// A project file of the layout the expert writes: CRLF, one section.
+struct TProjectVar {
+    std::string Title;
+    int Type = 0;
+    int Status = 0;
+    std::string Value;
+};
+
+inline std::string ProjectText(const std::vector<TProjectVar> &vars, int count = -1) {
+    std::string text =
+        "[Kivo 1.0]\r\nVar_Cnt=" + std::to_string(count < 0 ? int(vars.size()) : count) + "\r\n";
+    for (size_t i = 0; i < vars.size(); ++i) {
+        const std::string n = "Var" + std::to_string(i + 1);
+        text += n + "_Title=" + vars[i].Title + "\r\n";
+        text += n + "_Type=" + std::to_string(vars[i].Type) + "\r\n";
+        text += n + "_Status=" + std::to_string(vars[i].Status) + "\r\n";
+        text += n + "_Value=" + vars[i].Value + "\r\n";
+    }
+    return text;
+}

@@ -1,0 +1,470 @@
+#include "KivoFixture.h"
+
+#include "Conversions.h"
+#include "Grid.h"
+#include "IniFile.h"
+
+#include <QDateTime>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QTableWidget>
+#include <QTimer>
+
+#ifdef Q_OS_UNIX
+#include <csignal>
+#include <sys/resource.h>
+#endif
+
+namespace {
+
+QTableWidget *Grid() {
+    return MainForm->findChild<QTableWidget *>("StringGrid1");
+}
+QLineEdit *Edit1() {
+    return VarChangeForm->findChild<QLineEdit *>("Edit1");
+}
+QPushButton *Button(const char *name) {
+    return VarChangeForm->findChild<QPushButton *>(name);
+}
+
+QDateTime Stamp(const TKivoFixture &f, const std::string &name) {
+    return QFileInfo(QString::fromStdString(f.Path(name))).lastModified();
+}
+
+// Opens the project p.kvo as the remembered one and selects a grid row.
+void OpenProject(TKivoFixture &f, const std::vector<TProjectVar> &vars, int row = 1) {
+    f.Write("p.kvo", ProjectText(vars));
+    f.Write("kivo.ini", "[Kivo]\r\nProject=" + f.Path("p.kvo") + "\r\n");
+    f.Show();
+    GridSetRow(Grid(), row);
+}
+
+// The keys of variable i as the file holds them now.
+TProjectVar FileVar(const TKivoFixture &f, int i) {
+    const TIniFile ini(f.Path("p.kvo"));
+    const std::string n = "Var" + std::to_string(i);
+    return {ini.ReadString("Kivo 1.0", n + "_Title", "?"),
+            ini.ReadInteger("Kivo 1.0", n + "_Type", -1),
+            ini.ReadInteger("Kivo 1.0", n + "_Status", -1),
+            ini.ReadString("Kivo 1.0", n + "_Value", "?")};
+}
+
+// A date in the system's short date format, valid in any field order.
+std::string ValidDate() {
+    const TShortDateFormat &format = SystemShortDateFormat();
+    const std::string sep(1, format.Separator);
+    if (format.FieldOrder == TShortDateFormat::YMD)
+        return "2003" + sep + "2" + sep + "1";
+    return "1" + sep + "2" + sep + "2003";
+}
+
+// Plays a user at the open change dialog: each step runs inside its modal loop, in order;
+// whatever is still open at the end is cancelled so that a failing test cannot hang.
+void RunDialog(TKivoFixture &f, std::vector<std::function<void()>> steps) {
+    auto queue = std::make_shared<std::deque<std::function<void()>>>(steps.begin(), steps.end());
+    auto next = std::make_shared<std::function<void()>>();
+    auto schedule = [next] {
+        QTimer::singleShot(0, [next] {
+            if (*next)
+                (*next)();
+        });
+    };
+    *next = [queue, schedule] {
+        if (!VarChangeForm->isVisible())
+            return;
+        if (queue->empty()) {
+            VarChangeForm->reject();
+            return;
+        }
+        auto step = queue->front();
+        queue->pop_front();
+        step();
+        schedule();
+    };
+    schedule();
+    f.Handle([] { MainForm->StringGrid1DblClick(); });
+    *next = nullptr;
+}
+
+auto Type(const QString &text) {
+    return [text] {
+        Edit1()->setText(text);
+    };
+}
+auto PressOk() {
+    return [] {
+        QTest::mouseClick(Button("Button1"), Qt::LeftButton);
+    };
+}
+
+} // namespace
+
+class TestEditing : public QObject {
+    Q_OBJECT
+
+private slots:
+    void doubleClick_decisionTable_data();
+    void doubleClick_decisionTable();
+    void doubleClick_doesNothingWithoutVariables();
+    void dialog_checksThenComparesThenStoresAsTyped_data();
+    void dialog_checksThenComparesThenStoresAsTyped();
+    void dialog_cancelEscAndCloseWriteNothing();
+    void dialog_showsTypeNameAndKeepsItForOtherCodes();
+    void save_keepsWhatTheExpertWroteMeanwhile();
+    void save_landsOnTheSameVariableOrNowhere_data();
+    void save_landsOnTheSameVariableOrNowhere();
+    void save_failedWrite_keepsFileAndRecovers();
+};
+
+void TestEditing::doubleClick_decisionTable_data() {
+    QTest::addColumn<int>("type");
+    QTest::addColumn<int>("status");
+    QTest::addColumn<QString>("value");
+    QTest::addColumn<QString>("question"); // empty: no question, nothing written
+    QTest::addColumn<int>("newStatus");
+    QTest::addColumn<QString>("newValue");
+
+    const QString activate = "Do you want to activate this action?";
+    const QString cancel = "Do you want to cancel action activation?";
+    const QString toTrue = "Do you want to change FALSE to TRUE?";
+    const QString toFalse = "Do you want to change TRUE to FALSE?";
+    QTest::newRow("action idle") << 5 << 0 << "keep" << activate << 1 << "keep";
+    QTest::newRow("action changed") << 5 << 1 << "keep" << cancel << 0 << "keep";
+    QTest::newRow("action idle2") << 5 << 2 << "" << cancel << 0 << "";
+    QTest::newRow("action other code") << 5 << 9 << "x" << cancel << 0 << "x";
+    QTest::newRow("bool 0 idle") << 0 << 0 << "0" << toTrue << 1 << "1";
+    QTest::newRow("bool 0 idle2") << 0 << 2 << "0" << toTrue << 2 << "1";
+    QTest::newRow("bool 1 changed") << 0 << 1 << "1" << toFalse << 1 << "0";
+    QTest::newRow("bool 1 idle2") << 0 << 2 << "1" << toFalse << 2 << "0";
+    QTest::newRow("bool 1 other code") << 0 << 7 << "1" << toFalse << 1 << "0";
+    // A quoted value keeps its blank when read, as the expert's profile API reads it.
+    for (const char *text : {"true", "TRUE", "00", "\" 0\"", ""})
+        QTest::newRow(qPrintable(QString("bool '%1'").arg(text)))
+            << 0 << 0 << QString(text) << QString() << 0 << QString(text);
+}
+
+void TestEditing::doubleClick_decisionTable() {
+    QFETCH(int, type);
+    QFETCH(int, status);
+    QFETCH(QString, value);
+    QFETCH(QString, question);
+    QFETCH(int, newStatus);
+    QFETCH(QString, newValue);
+
+    for (const int answer : {IDNO, IDYES}) {
+        TKivoFixture f;
+        OpenProject(f, {{"First", 1, 0, "a"}, {"Target", type, status, value.toStdString()}}, 2);
+        const std::string before = f.Read("p.kvo");
+        const QDateTime stamp = Stamp(f, "p.kvo");
+        f.Answers.push_back(answer);
+        f.Handle([] { MainForm->StringGrid1DblClick(); });
+
+        if (question.isEmpty()) {
+            QVERIFY(f.Messages.empty());
+        } else {
+            QCOMPARE(f.Messages.size(), size_t(1));
+            QCOMPARE(QString::fromStdString(f.Messages[0].Text), question);
+            QCOMPARE(f.Messages[0].Caption, std::string("Warning"));
+            QCOMPARE(f.Messages[0].Flags, MB_YESNO);
+        }
+        if (answer == IDNO || question.isEmpty()) {
+            QCOMPARE(f.Read("p.kvo"), before);
+            QCOMPARE(Stamp(f, "p.kvo"), stamp);
+            continue;
+        }
+        const TProjectVar saved = FileVar(f, 2);
+        QCOMPARE(saved.Title, std::string("Target"));
+        QCOMPARE(saved.Type, type);
+        QCOMPARE(saved.Status, newStatus);
+        QCOMPARE(QString::fromStdString(saved.Value), newValue);
+        QCOMPARE(FileVar(f, 1).Value, std::string("a"));
+        // The grid shows what the file holds after the save.
+        QCOMPARE(MainForm->Vars[1].Status, newStatus);
+        if (type == 0)
+            QCOMPARE(GridCell(Grid(), 3, 2), std::string(newValue == "1" ? "true" : "false"));
+        QCOMPARE(GridCell(Grid(), 2, 2), std::string(newStatus == 1 ? "changed by Kivo" : "idle"));
+        QVERIFY(f.Exceptions.empty());
+    }
+}
+
+void TestEditing::doubleClick_doesNothingWithoutVariables() {
+    TKivoFixture f;
+    f.Show();
+    f.Handle([] { MainForm->StringGrid1DblClick(); });
+    QVERIFY(f.Messages.empty());
+
+    // A project of no variables, and one whose count reads 0 for a tick.
+    OpenProject(f, {});
+    f.Write("p.kvo", "[Kivo 1.0]\r\nVar_Cnt=0\r\nVar1_Title=T\r\nVar1_Type=0\r\nVar1_Value=0\r\n");
+    MainForm->LoadProject();
+    f.Handle([] { MainForm->StringGrid1DblClick(); });
+    QVERIFY(f.Messages.empty());
+}
+
+void TestEditing::dialog_checksThenComparesThenStoresAsTyped_data() {
+    QTest::addColumn<int>("type");
+    QTest::addColumn<QString>("stored");
+    QTest::addColumn<QStringList>("typed");    // typed and OK pressed, in order
+    QTest::addColumn<QStringList>("messages"); // what each OK answered ("" for none)
+    QTest::addColumn<QString>("saved");        // the value in the file afterwards
+
+    const QString bad = "Variable value is incorrect";
+    const QString same = "Value is the same";
+    QTest::newRow("integer") << 2 << "5" << QStringList{"5", "12abc", "1e3", "2147483648", "007"}
+                             << QStringList{same, bad, bad, bad, ""} << "007";
+    QTest::newRow("integer stored not a number: check before compare")
+        << 2 << "abc" << QStringList{"abc", "-0x1F"} << QStringList{bad, ""} << "-0x1F";
+    QTest::newRow("double") << 3 << "1.5" << QStringList{"1,5", "inf", "1.5", "2.50"}
+                            << QStringList{bad, bad, same, ""} << "2.50";
+    QTest::newRow("date") << 4 << "" << QStringList{"1/Feb/2003", "tomorrow", ValidDate().c_str()}
+                          << QStringList{bad, bad, ""} << ValidDate().c_str();
+    QTest::newRow("string, case counts")
+        << 1 << "abc" << QStringList{"abc", "ABC"} << QStringList{same, ""} << "ABC";
+    QTest::newRow("string emptied") << 1 << "abc" << QStringList{""} << QStringList{""} << "";
+    QTest::newRow("string with a line break")
+        << 1 << "abc" << QStringList{"x\nVar_Cnt=0", "y"} << QStringList{bad, ""} << "y";
+    QTest::newRow("unknown type edits like a string")
+        << 9 << "raw" << QStringList{"raw", "new"} << QStringList{same, ""} << "new";
+}
+
+void TestEditing::dialog_checksThenComparesThenStoresAsTyped() {
+    QFETCH(int, type);
+    QFETCH(QString, stored);
+    QFETCH(QStringList, typed);
+    QFETCH(QStringList, messages);
+    QFETCH(QString, saved);
+
+    for (const int status : {0, 2}) {
+        TKivoFixture f;
+        OpenProject(f, {{"First", 1, 0, "a"}, {"Target", type, status, stored.toStdString()}}, 2);
+        std::vector<std::function<void()>> steps;
+        std::vector<size_t> messagesAfter;
+        for (const QString &text : typed) {
+            steps.push_back(Type(text));
+            steps.push_back(PressOk());
+            steps.push_back([&] { messagesAfter.push_back(f.Messages.size()); });
+        }
+        RunDialog(f, steps);
+
+        QCOMPARE(f.Messages.size(), size_t(std::count_if(messages.begin(), messages.end(),
+                                                         [](auto &m) { return !m.isEmpty(); })));
+        size_t shown = 0;
+        for (qsizetype i = 0; i < messages.size(); ++i) {
+            if (messages[i].isEmpty())
+                continue;
+            QCOMPARE(QString::fromStdString(f.Messages[shown].Text), messages[i]);
+            QCOMPARE(f.Messages[shown].Flags, MB_OK);
+            ++shown;
+        }
+        // Accepted: the dialog closed, the value stored as typed, the status by the rule.
+        QVERIFY(!VarChangeForm->isVisible());
+        const TProjectVar var = FileVar(f, 2);
+        QCOMPARE(QString::fromStdString(var.Value), saved);
+        QCOMPARE(var.Status, status == 2 ? 2 : 1);
+        QCOMPARE(var.Type, type);
+        QCOMPARE(FileVar(f, 1).Value, std::string("a"));
+        QVERIFY(f.Exceptions.empty());
+    }
+}
+
+void TestEditing::dialog_cancelEscAndCloseWriteNothing() {
+    const std::vector<std::function<void()>> endings = {
+        [] { QTest::mouseClick(Button("Button2"), Qt::LeftButton); },
+        [] { QTest::keyClick(Edit1(), Qt::Key_Escape); },
+        [] { VarChangeForm->close(); },
+    };
+    for (const auto &ending : endings) {
+        TKivoFixture f;
+        OpenProject(f, {{"Name", 1, 0, "old"}});
+        const std::string before = f.Read("p.kvo");
+        bool closed = false;
+        RunDialog(f, {[] { QCOMPARE(Edit1()->text(), QString("old")); }, Type("new"), ending,
+                      [&] {
+                          closed = true;
+                      }});
+        QVERIFY(!closed); // the ending closed it before the check step could run
+        QVERIFY(!VarChangeForm->isVisible());
+        QCOMPARE(f.Read("p.kvo"), before);
+        QVERIFY(f.Messages.empty());
+    }
+
+    // Enter presses OK.
+    TKivoFixture f;
+    OpenProject(f, {{"Name", 1, 0, "old"}});
+    RunDialog(f, {Type("typed"), [] {
+                      QTest::keyClick(Edit1(), Qt::Key_Return);
+                  }});
+    QCOMPARE(FileVar(f, 1).Value, std::string("typed"));
+}
+
+void TestEditing::dialog_showsTypeNameAndKeepsItForOtherCodes() {
+    TKivoFixture f;
+    OpenProject(f, {{"Price", 3, 0, "1.5"}, {"Odd", 9, 0, "raw"}, {"<i>Name</i>", 1, 0, "v"}});
+    QLabel *label2 = VarChangeForm->findChild<QLabel *>("Label2");
+    QLabel *label4 = VarChangeForm->findChild<QLabel *>("Label4");
+    QCOMPARE(label4->text(), QString("Label4"));
+    QString seen;
+    RunDialog(f, {[&] {
+                  seen = label2->text() + "|" + label4->text() + "|" + Edit1()->text();
+              }});
+    QCOMPARE(seen, QString("Price|Double|1.5"));
+    QCOMPARE(VarChangeForm->windowTitle(), QString("Change variable"));
+    QVERIFY(Edit1()->hasFocus() || QApplication::focusWidget() == nullptr);
+
+    GridSetRow(Grid(), 2);
+    RunDialog(f, {[&] {
+                  seen = label2->text() + "|" + label4->text();
+              }});
+    QCOMPARE(seen, QString("Odd|Double"));
+
+    GridSetRow(Grid(), 3);
+    RunDialog(f, {[&] {
+                  seen = label2->text() + "|" + label4->text();
+              }});
+    QCOMPARE(seen, QString("<i>Name</i>|String"));
+    QCOMPARE(label2->textFormat(), Qt::PlainText);
+}
+
+void TestEditing::save_keepsWhatTheExpertWroteMeanwhile() {
+    // The expert carries out an action and writes a value after Kivo's last tick; the user
+    // toggles a boolean before the next one.
+    TKivoFixture f;
+    std::vector<TProjectVar> vars = {{"Go", 5, 1, ""}, {"Flag", 0, 0, "0"}, {"tick", 2, 0, "1"}};
+    OpenProject(f, vars, 2);
+    vars[0].Status = 0;
+    vars[2].Value = "2";
+    f.Write("p.kvo", ProjectText(vars));
+    f.Answers.push_back(IDYES);
+    f.Handle([] { MainForm->StringGrid1DblClick(); });
+    QCOMPARE(FileVar(f, 1).Status, 0);
+    QCOMPARE(FileVar(f, 3).Value, std::string("2"));
+    QCOMPARE(FileVar(f, 2).Value, std::string("1"));
+    QCOMPARE(FileVar(f, 2).Status, 1);
+
+    // The same while the question is open and a tick runs behind it.
+    f.Messages.clear();
+    f.OnMessage = [&](const TShownMessage &) {
+        vars = {{"Go", 5, 0, ""}, {"Flag", 0, 2, "1"}, {"tick", 2, 0, "3"}};
+        f.Write("p.kvo", ProjectText(vars));
+        MainForm->Timer1Timer();
+    };
+    f.Answers.push_back(IDYES);
+    f.Handle([] { MainForm->StringGrid1DblClick(); }); // "TRUE to FALSE", decided before the tick
+    QCOMPARE(f.Messages.size(), size_t(1));
+    QCOMPARE(FileVar(f, 1).Status, 0);
+    QCOMPARE(FileVar(f, 3).Value, std::string("3"));
+    QCOMPARE(FileVar(f, 2).Value, std::string("0"));
+    QCOMPARE(FileVar(f, 2).Status, 2); // the status the expert wrote last decides the rule
+    QVERIFY(!MainForm->Saving);
+
+    // Everything else in the file is kept byte for byte; integer keys are normalised.
+    f.OnMessage = nullptr;
+    f.Write("p.kvo", "; written by the expert\r\n[Other]\r\nx=1\r\n\r\n[kivo 1.0]\r\nVar_Cnt=1\r\n"
+                     "Var1_Title=Flag\r\nVar1_Type=000\r\nVar1_Status=0\r\nVar1_Value=0\r\n"
+                     "Var2_Title=Beyond the count\r\n");
+    MainForm->Timer1Timer();
+    GridSetRow(Grid(), 1);
+    f.Answers.push_back(IDYES);
+    f.Handle([] { MainForm->StringGrid1DblClick(); });
+    QCOMPARE(
+        f.Read("p.kvo"),
+        std::string("; written by the expert\r\n[Other]\r\nx=1\r\n\r\n[kivo 1.0]\r\nVar_Cnt=1\r\n"
+                    "Var1_Title=Flag\r\nVar1_Type=0\r\nVar1_Status=1\r\nVar1_Value=1\r\n"
+                    "Var2_Title=Beyond the count\r\n"));
+}
+
+void TestEditing::save_landsOnTheSameVariableOrNowhere_data() {
+    QTest::addColumn<QByteArray>("meanwhile"); // what the file holds when the user says Yes
+
+    const std::vector<TProjectVar> shorter = {{"A", 1, 0, "a"}, {"B", 1, 0, "b"}};
+    QTest::newRow("count fell below the slot") << QByteArray::fromStdString(ProjectText(shorter));
+    QTest::newRow("file briefly empty") << QByteArray();
+    QTest::newRow("count reads 0") << QByteArray::fromStdString(ProjectText({{"A", 1, 0, "a"}}, 0));
+    QTest::newRow("variables reordered") << QByteArray::fromStdString(ProjectText(
+        {{"A", 1, 0, "a"}, {"B", 1, 0, "b"}, {"Other", 0, 0, "1"}, {"Flag", 0, 0, "0"}}));
+    QTest::newRow("type changed") << QByteArray::fromStdString(
+        ProjectText({{"A", 1, 0, "a"}, {"B", 1, 0, "b"}, {"Flag", 2, 0, "0"}}));
+}
+
+void TestEditing::save_landsOnTheSameVariableOrNowhere() {
+    QFETCH(QByteArray, meanwhile);
+
+    {
+        TKivoFixture f;
+        OpenProject(f, {{"A", 1, 0, "a"}, {"B", 1, 0, "b"}, {"Flag", 0, 0, "0"}}, 3);
+        f.OnMessage = [&](const TShownMessage &m) {
+            if (m.Flags != MB_YESNO)
+                return;
+            f.Write("p.kvo", meanwhile.toStdString());
+            MainForm->Timer1Timer();
+        };
+        f.Answers.push_back(IDYES);
+        f.Handle([] { MainForm->StringGrid1DblClick(); });
+
+        QCOMPARE(f.Read("p.kvo"), meanwhile.toStdString());
+        QCOMPARE(f.Messages.size(), size_t(2));
+        QCOMPARE(f.Messages[1].Text,
+                 std::string("Project file has changed. The new value is not saved."));
+        QCOMPARE(f.Messages[1].Caption, std::string("Warning"));
+        QCOMPARE(f.Messages[1].Flags, MB_OK);
+        QVERIFY(!MainForm->Saving);
+    }
+
+    // The same through the change dialog: the value is not written anywhere, the dialog closes.
+    TKivoFixture g;
+    OpenProject(g, {{"A", 1, 0, "a"}, {"B", 1, 0, "b"}, {"Name", 1, 0, "old"}}, 3);
+    RunDialog(g, {Type("new"), [&] { g.Write("p.kvo", meanwhile.toStdString()); }, PressOk()});
+    QCOMPARE(g.Read("p.kvo"), meanwhile.toStdString());
+    QCOMPARE(g.Messages.size(), size_t(1));
+    QCOMPARE(g.Messages[0].Text,
+             std::string("Project file has changed. The new value is not saved."));
+    QVERIFY(!VarChangeForm->isVisible());
+}
+
+void TestEditing::save_failedWrite_keepsFileAndRecovers() {
+#ifdef Q_OS_UNIX
+    TKivoFixture f;
+    OpenProject(f, {{"Name", 1, 0, "old"}, {"Flag", 0, 0, "0"}});
+    const std::string before = f.Read("p.kvo");
+
+    // A file-size limit below the project's size makes every write of it fail, as a full
+    // disk would.
+    std::signal(SIGXFSZ, SIG_IGN);
+    rlimit old{};
+    getrlimit(RLIMIT_FSIZE, &old);
+    rlimit small = old;
+    small.rlim_cur = 16;
+    QCOMPARE(setrlimit(RLIMIT_FSIZE, &small), 0);
+
+    bool openAfterFailure = false;
+    RunDialog(f, {Type("new"), PressOk(), [&] {
+                      openAfterFailure = VarChangeForm->isVisible();
+                  }});
+    GridSetRow(Grid(), 2);
+    f.Answers.push_back(IDYES);
+    f.Handle([] { MainForm->StringGrid1DblClick(); });
+    setrlimit(RLIMIT_FSIZE, &old);
+
+    QVERIFY(openAfterFailure); // the user can try again or cancel
+    QCOMPARE(f.Exceptions.size(), size_t(2));
+    QVERIFY(f.Exceptions[0].find(f.Path("p.kvo")) != std::string::npos);
+    QCOMPARE(f.Read("p.kvo"), before);
+    QVERIFY(!MainForm->Saving);
+
+    // Later ticks refresh again.
+    f.Write("p.kvo", ProjectText({{"Name", 1, 0, "by the expert"}, {"Flag", 0, 0, "0"}}));
+    MainForm->Timer1Timer();
+    QCOMPARE(GridCell(Grid(), 3, 1), std::string("by the expert"));
+
+    // And the next save goes through.
+    GridSetRow(Grid(), 2);
+    f.Answers.push_back(IDYES);
+    f.Handle([] { MainForm->StringGrid1DblClick(); });
+    QCOMPARE(FileVar(f, 2).Value, std::string("1"));
+#else
+    QSKIP("needs a file-size limit");
+#endif
+}
+
+QTEST_MAIN(TestEditing)
+#include "tst_editing.moc"

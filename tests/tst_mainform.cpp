@@ -1,0 +1,349 @@
+#include "KivoFixture.h"
+
+#include "Grid.h"
+
+#include <QTableWidget>
+#include <QWindow>
+
+namespace {
+
+QTableWidget *Grid() {
+    return MainForm->findChild<QTableWidget *>("StringGrid1");
+}
+
+std::vector<std::string> Row(int row) {
+    std::vector<std::string> cells;
+    for (int col = 0; col < 4; ++col)
+        cells.push_back(GridCell(Grid(), col, row));
+    return cells;
+}
+
+using Cells = std::vector<std::string>;
+
+const std::vector<TProjectVar> FiveVars = {
+    {"Alpha", 0, 0, "1"},   {"Beta", 3, 1, "0.25"}, {"Gamma", 5, 2, "run"},
+    {"Delta", 2, 0, "007"}, {"Eps", 1, 0, "text"},
+};
+
+} // namespace
+
+class TestMainForm : public QObject {
+    Q_OBJECT
+
+private slots:
+    void firstStart_withoutSettings_opensNothingAndSaysNothing();
+    void startUp_rememberedProject_data();
+    void startUp_rememberedProject();
+    void open_acceptsOnlyProjectFiles();
+    void close_asksOnlyWhenOpen();
+    void tick_showsWhatTheFileHolds();
+    void tick_countChanges_keepHeaderAndTable();
+    void timer_showsAnotherWritersChange();
+    void settingsWriteFailure_isShownAndOldFileKept();
+    void caption_showsFileNameLiterally();
+};
+
+void TestMainForm::firstStart_withoutSettings_opensNothingAndSaysNothing() {
+    TKivoFixture f;
+    f.Show();
+    QCOMPARE(MainForm->windowTitle(), QString("Kivo"));
+    QCOMPARE(GridRowCount(Grid()), 2);
+    QCOMPARE(Row(0), (Cells{"Variable", "Type", "Status", "Value"}));
+    QCOMPARE(Row(1), (Cells{"", "", "", ""}));
+    QVERIFY(f.Messages.empty());
+    QVERIFY(!MainForm->ProjectOpen);
+
+    f.Handle([] { MainForm->Open1Click(); });
+    QCOMPARE(f.OpenInitialDirs, (std::vector<std::string>{"/experts/files/"}));
+    QVERIFY(!f.Exists("kivo.ini"));
+    QCOMPARE(MainForm->windowTitle(), QString("Kivo"));
+
+    // The grid is the fixed size the window was designed for.
+    QCOMPARE(MainForm->centralWidget()->size(), QSize(734, 403));
+    QCOMPARE(Grid()->geometry(), QRect(16, 16, 705, 369));
+    QCOMPARE(Grid()->columnWidth(3), 318);
+}
+
+void TestMainForm::startUp_rememberedProject_data() {
+    QTest::addColumn<QByteArray>("project"); // empty: the file is missing
+    QTest::addColumn<bool>("opens");
+
+    QTest::newRow("valid") << QByteArray::fromStdString(ProjectText(FiveVars)) << true;
+    QTest::newRow("capital section, count zero")
+        << QByteArray("[KIVO 1.0]\r\nVar_Cnt=0\r\n") << true;
+    QTest::newRow("deleted") << QByteArray() << false;
+    QTest::newRow("without Var_Cnt") << QByteArray("[Kivo 1.0]\r\nVar1_Title=A\r\n") << false;
+    QTest::newRow("Var_Cnt=false") << QByteArray("[Kivo 1.0]\r\nVar_Cnt=false\r\n") << false;
+    QTest::newRow("Var_Cnt=abc") << QByteArray("[Kivo 1.0]\r\nVar_Cnt=abc\r\n") << true;
+}
+
+void TestMainForm::startUp_rememberedProject() {
+    QFETCH(QByteArray, project);
+    QFETCH(bool, opens);
+
+    TKivoFixture f;
+    if (!project.isEmpty())
+        f.Write("p.kvo", project.toStdString());
+    const std::string settings = "[kivo]\r\nMTPath=C:\\Term\r\nProject=" + f.Path("p.kvo") + "\r\n";
+    f.Write("kivo.ini", settings);
+    f.Show();
+
+    QCOMPARE(MainForm->ProjectOpen, opens);
+    QCOMPARE(MainForm->ProjectPath, f.Path("p.kvo"));
+    QCOMPARE(MainForm->MTPath, std::string("C:\\Term"));
+    QCOMPARE(f.Read("kivo.ini"), settings); // start-up writes nothing
+    if (opens) {
+        QVERIFY(f.Messages.empty());
+        QCOMPARE(MainForm->windowTitle(), QString("Kivo - p.kvo"));
+        QCOMPARE(GridRowCount(Grid()), MainForm->VarCount + 1);
+    } else {
+        QCOMPARE(f.Messages.size(), size_t(1));
+        QCOMPARE(f.Messages[0].Text, std::string("Associated project file p.kvo is not found."));
+        QCOMPARE(f.Messages[0].Caption, std::string("Warning"));
+        QCOMPARE(f.Messages[0].Flags, MB_OK);
+        QCOMPARE(MainForm->windowTitle(), QString("Kivo"));
+        QCOMPARE(GridRowCount(Grid()), 2);
+        // Ticks do nothing while the remembered project is not open.
+        MainForm->Timer1Timer();
+        QCOMPARE(GridRowCount(Grid()), 2);
+    }
+}
+
+void TestMainForm::open_acceptsOnlyProjectFiles() {
+    TKivoFixture f;
+    f.Write("kivo.ini", "[Kivo]\r\nMTPath=/opt/term\r\nProject=\r\n");
+    f.Write("a.kvo", ProjectText(FiveVars));
+    f.Write("b.kvo", ProjectText({{"Other", 1, 0, "x"}}));
+    f.Write("notes.kvo", "[Other]\r\nVar_Cnt=3\r\n");
+    f.Show();
+
+    // Cancelled: nothing changes.
+    f.OpenAnswer.reset();
+    f.Handle([] { MainForm->Open1Click(); });
+    QCOMPARE(f.OpenInitialDirs.back(), std::string("/opt/term/experts/files/"));
+    QVERIFY(!MainForm->ProjectOpen);
+
+    // A valid project: recorded, remembered, captioned; the grid waits for the next tick.
+    f.OpenAnswer = f.Path("a.kvo");
+    f.Handle([] { MainForm->Open1Click(); });
+    QVERIFY(MainForm->ProjectOpen);
+    QCOMPARE(MainForm->windowTitle(), QString("Kivo - a.kvo"));
+    QCOMPARE(Row(1), (Cells{"", "", "", ""}));
+    QCOMPARE(f.Read("kivo.ini"),
+             "[Kivo]\r\nMTPath=/opt/term\r\nProject=" + f.Path("a.kvo") + "\r\n");
+    MainForm->Timer1Timer();
+    QCOMPARE(Row(1), (Cells{"Alpha", "boolean", "idle", "true"}));
+
+    // Not a project file, or a typed name that does not exist: refused, the open one stays.
+    for (const std::string name : {"notes.kvo", "missing.kvo"}) {
+        f.Messages.clear();
+        f.OpenAnswer = f.Path(name);
+        f.Handle([] { MainForm->Open1Click(); });
+        QCOMPARE(f.Messages.size(), size_t(1));
+        QCOMPARE(f.Messages[0].Text, std::string("Project file is not correct"));
+        QCOMPARE(f.Messages[0].Flags, MB_ICONEXCLAMATION);
+        QCOMPARE(MainForm->ProjectPath, f.Path("a.kvo"));
+        QCOMPARE(MainForm->windowTitle(), QString("Kivo - a.kvo"));
+        QCOMPARE(MainForm->VarCount, 5);
+    }
+
+    // Another project while one is open: no question; the old rows stay until the next tick,
+    // but nothing of them can be acted on.
+    f.Messages.clear();
+    f.OpenAnswer = f.Path("b.kvo");
+    f.Handle([] { MainForm->Open1Click(); });
+    QVERIFY(f.Messages.empty());
+    QCOMPARE(MainForm->windowTitle(), QString("Kivo - b.kvo"));
+    QCOMPARE(Row(1), (Cells{"Alpha", "boolean", "idle", "true"}));
+    QCOMPARE(MainForm->VarCount, 0);
+    f.Answers.push_back(IDYES);
+    f.Handle([] { MainForm->StringGrid1DblClick(); });
+    QVERIFY(f.Messages.empty());
+    QCOMPARE(f.Read("a.kvo"), ProjectText(FiveVars));
+    MainForm->Timer1Timer();
+    QCOMPARE(GridRowCount(Grid()), 2);
+    QCOMPARE(Row(1), (Cells{"Other", "string", "idle", "x"}));
+    QVERIFY(f.Exceptions.empty());
+}
+
+void TestMainForm::close_asksOnlyWhenOpen() {
+    TKivoFixture f;
+    f.Write("a.kvo", ProjectText(FiveVars));
+    const std::string remembered = "[Kivo]\r\nMTPath=/t\r\nProject=" + f.Path("a.kvo") + "\r\n";
+    f.Write("kivo.ini", remembered);
+    f.Show();
+    QVERIFY(MainForm->ProjectOpen);
+
+    // No: nothing changes, nothing is written.
+    f.Answers.push_back(IDNO);
+    f.Handle([] { MainForm->Close1Click(); });
+    QCOMPARE(f.Messages.size(), size_t(1));
+    QCOMPARE(f.Messages[0].Text, std::string("Do you want to close project?"));
+    QCOMPARE(f.Messages[0].Flags, MB_YESNO);
+    QVERIFY(MainForm->ProjectOpen);
+    QCOMPARE(f.Read("kivo.ini"), remembered);
+    QCOMPARE(GridRowCount(Grid()), 6);
+
+    // Yes: the grid is reset, the project forgotten, MTPath written back as read.
+    f.Answers.push_back(IDYES);
+    f.Handle([] { MainForm->Close1Click(); });
+    QVERIFY(!MainForm->ProjectOpen);
+    QCOMPARE(MainForm->VarCount, 0);
+    QCOMPARE(MainForm->windowTitle(), QString("Kivo"));
+    QCOMPARE(GridRowCount(Grid()), 2);
+    QCOMPARE(Row(1), (Cells{"", "", "", ""}));
+    QCOMPARE(f.Read("kivo.ini"), std::string("[Kivo]\r\nMTPath=/t\r\nProject=\r\n"));
+    MainForm->Timer1Timer();
+    QCOMPARE(GridRowCount(Grid()), 2);
+
+    // With nothing open: no question, and a settings file is written all the same.
+    f.Messages.clear();
+    QVERIFY(QFile::remove(QString::fromStdString(f.Path("kivo.ini"))));
+    f.Handle([] { MainForm->Close1Click(); });
+    QVERIFY(f.Messages.empty());
+    QCOMPARE(f.Read("kivo.ini"), std::string("[Kivo]\r\nMTPath=/t\r\nProject=\r\n"));
+    QVERIFY(f.UnexpectedQuestions.empty());
+}
+
+void TestMainForm::tick_showsWhatTheFileHolds() {
+    TKivoFixture f;
+    f.Write("p.kvo", ProjectText({{"Flag", 0, 0, "1"},
+                                  {"Word", 0, 0, "true"},
+                                  {"Ratio", 3, 1, "0.25"},
+                                  {"Go", 5, 2, "payload"},
+                                  {"Odd", 9, 7, "raw"},
+                                  {"When", 4, 0, "1/2/2003"},
+                                  {"Count", 2, 0, "007"}}));
+    f.Write("kivo.ini", "[Kivo]\r\nProject=" + f.Path("p.kvo") + "\r\n");
+    f.Show();
+
+    QCOMPARE(GridRowCount(Grid()), 8);
+    QCOMPARE(Row(1), (Cells{"Flag", "boolean", "idle", "true"}));
+    QCOMPARE(Row(2), (Cells{"Word", "boolean", "idle", "false"}));
+    QCOMPARE(Row(3), (Cells{"Ratio", "double", "changed by Kivo", "0.25"}));
+    QCOMPARE(Row(4), (Cells{"Go", "action", "idle", ""}));
+    // Unknown codes leave their cells as they were (empty after the load's reset).
+    QCOMPARE(Row(5), (Cells{"Odd", "", "", "raw"}));
+    QCOMPARE(Row(7), (Cells{"Count", "integer", "idle", "007"}));
+
+    // A later tick: an unknown code keeps the word an earlier read put there.
+    f.Write("p.kvo", ProjectText({{"Flag", 9, 7, "1"}, {"Word", 0, 2, "1"}}));
+    MainForm->Timer1Timer();
+    QCOMPARE(GridRowCount(Grid()), 3);
+    QCOMPARE(Row(1), (Cells{"Flag", "boolean", "idle", "1"}));
+    QCOMPARE(Row(2), (Cells{"Word", "boolean", "idle", "true"}));
+
+    // Ticks read nothing while a save is under way.
+    f.Write("p.kvo", ProjectText({{"Other", 1, 0, "x"}}));
+    MainForm->Saving = true;
+    MainForm->Timer1Timer();
+    QCOMPARE(Row(1)[0], std::string("Flag"));
+    MainForm->Saving = false;
+    MainForm->Timer1Timer();
+    QCOMPARE(Row(1)[0], std::string("Other"));
+}
+
+void TestMainForm::tick_countChanges_keepHeaderAndTable() {
+    TKivoFixture f;
+    f.Write("p.kvo", ProjectText(FiveVars));
+    f.Write("kivo.ini", "[Kivo]\r\nProject=" + f.Path("p.kvo") + "\r\n");
+    f.Show();
+    QCOMPARE(GridRowCount(Grid()), 6);
+
+    // 5 -> 3: three rows shown; the slots above keep their old content.
+    std::vector<TProjectVar> three(FiveVars.begin(), FiveVars.begin() + 3);
+    f.Write("p.kvo", ProjectText(three));
+    MainForm->Timer1Timer();
+    QCOMPARE(MainForm->VarCount, 3);
+    QCOMPARE(GridRowCount(Grid()), 4);
+    QCOMPARE(MainForm->Vars[4].Title, std::string("Eps"));
+
+    // A count of 0 (the file briefly missing): the last good rows stay, nothing can be acted on.
+    QVERIFY(QFile::remove(QString::fromStdString(f.Path("p.kvo"))));
+    MainForm->Timer1Timer();
+    QCOMPARE(MainForm->VarCount, 0);
+    QCOMPARE(GridRowCount(Grid()), 4);
+    QCOMPARE(Row(3)[0], std::string("Gamma"));
+    f.Answers.push_back(IDYES);
+    f.Handle([] { MainForm->StringGrid1DblClick(); });
+    QVERIFY(f.Messages.empty());
+    QVERIFY(!f.Exists("p.kvo"));
+
+    // A negative count reads as none.
+    f.Write("p.kvo", "[Kivo 1.0]\r\nVar_Cnt=-4\r\n");
+    MainForm->Timer1Timer();
+    QCOMPARE(MainForm->VarCount, 0);
+    QCOMPARE(GridRowCount(Grid()), 4);
+
+    // 300 listed: the table's 256 are read and shown, nothing past it.
+    std::vector<TProjectVar> many;
+    for (int i = 1; i <= 300; ++i)
+        many.push_back({"V" + std::to_string(i), 2, 0, std::to_string(i)});
+    f.Write("p.kvo", ProjectText(many));
+    MainForm->Timer1Timer();
+    QCOMPARE(MainForm->VarCount, MaxVars);
+    QCOMPARE(GridRowCount(Grid()), MaxVars + 1);
+    QCOMPARE(Row(MaxVars), (Cells{"V256", "integer", "idle", "256"}));
+    QCOMPARE(Row(0), (Cells{"Variable", "Type", "Status", "Value"}));
+
+    // Reopened with a count of 0: the header alone, and the selected row is never the header.
+    f.Write("p.kvo", "[Kivo 1.0]\r\nVar_Cnt=0\r\n");
+    MainForm->LoadProject();
+    QCOMPARE(GridRowCount(Grid()), 1);
+    QCOMPARE(Row(0), (Cells{"Variable", "Type", "Status", "Value"}));
+    QVERIFY(GridRow(Grid()) >= 1);
+}
+
+void TestMainForm::timer_showsAnotherWritersChange() {
+    TKivoFixture f;
+    f.Write("p.kvo", ProjectText(FiveVars));
+    f.Write("kivo.ini", "[Kivo]\r\nProject=" + f.Path("p.kvo") + "\r\n");
+    f.Show();
+    QCOMPARE(MainForm->Timer1->interval(), 1000);
+    QVERIFY(MainForm->Timer1->isActive());
+
+    std::vector<TProjectVar> changed = FiveVars;
+    changed[3].Value = "42";
+    f.Write("p.kvo", ProjectText(changed));
+    QTRY_COMPARE_WITH_TIMEOUT(GridCell(Grid(), 3, 4), std::string("42"), 5000);
+}
+
+void TestMainForm::settingsWriteFailure_isShownAndOldFileKept() {
+    TKivoFixture f;
+    f.Write("a.kvo", ProjectText(FiveVars));
+    // A folder where the settings file should be: it cannot be replaced.
+    QVERIFY(QDir(f.Dir.path()).mkdir("kivo.ini"));
+    f.Show();
+    QVERIFY(f.Messages.empty());
+
+    f.OpenAnswer = f.Path("a.kvo");
+    f.Handle([] { MainForm->Open1Click(); });
+    QCOMPARE(f.Exceptions.size(), size_t(1));
+    QVERIFY(f.Exceptions[0].find(f.Path("kivo.ini")) != std::string::npos);
+    // The command stops at the failed write: the project is not marked open.
+    QVERIFY(!MainForm->ProjectOpen);
+    QCOMPARE(MainForm->windowTitle(), QString("Kivo"));
+
+    // Close: the project is closed in memory, the failed write is shown, Kivo goes on.
+    f.Write("a.kvo", ProjectText(FiveVars));
+    MainForm->ProjectPath = f.Path("a.kvo");
+    MainForm->ProjectOpen = true;
+    f.Answers.push_back(IDYES);
+    f.Handle([] { MainForm->Close1Click(); });
+    QCOMPARE(f.Exceptions.size(), size_t(2));
+    QVERIFY(!MainForm->ProjectOpen);
+    QCOMPARE(f.Read("a.kvo"), ProjectText(FiveVars));
+}
+
+void TestMainForm::caption_showsFileNameLiterally() {
+    TKivoFixture f;
+    f.Write("<b>x[*]&amp;.kvo", ProjectText(FiveVars));
+    f.Show();
+    f.OpenAnswer = f.Path("<b>x[*]&amp;.kvo");
+    f.Handle([] { MainForm->Open1Click(); });
+    QVERIFY(MainForm->ProjectOpen);
+    QCOMPARE(MainForm->windowHandle()->title(), QString("Kivo - <b>x[*]&amp;.kvo"));
+}
+
+QTEST_MAIN(TestMainForm)
+#include "tst_mainform.moc"
