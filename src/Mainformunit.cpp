@@ -86,6 +86,7 @@ TMainForm::TMainForm(QWidget *Owner)
     header->setSectionResizeMode(QHeaderView::Fixed);
     header->setSectionsMovable(false);
     header->setSectionsClickable(false);
+    header->setDefaultAlignment(Qt::AlignLeft | Qt::AlignVCenter);
     StringGrid1->verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
     const int widths[] = {103, 107, 139, 318};
     for (int col = 0; col < 4; ++col)
