@@ -6,6 +6,8 @@
 
 #include <QShowEvent>
 
+#include <limits>
+
 TVarChangeForm *VarChangeForm = nullptr;
 
 namespace {
@@ -52,6 +54,8 @@ TVarChangeForm::TVarChangeForm(QWidget *Owner) : QDialog(Owner) {
     setWindowFlags(Qt::Dialog | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
                    Qt::WindowCloseButtonHint);
     setFixedSize(428, 150);
+    // A value longer than the edit box's default limit would be cut off, and saved cut off.
+    Edit1->setMaxLength(std::numeric_limits<int>::max());
     connect(Button1, &QPushButton::clicked, this, Guarded([this] { Button1Click(); }));
     connect(Button2, &QPushButton::clicked, this, Guarded([this] { Button2Click(); }));
 }

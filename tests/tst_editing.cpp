@@ -223,6 +223,10 @@ void TestEditing::dialog_checksThenComparesThenStoresAsTyped_data() {
     QTest::newRow("string emptied") << 1 << "abc" << QStringList{""} << QStringList{""} << "";
     QTest::newRow("string with a line break")
         << 1 << "abc" << QStringList{"x\nVar_Cnt=0", "y"} << QStringList{bad, ""} << "y";
+    const QString longValue(40000, 'x');
+    QTest::newRow("long value kept whole")
+        << 1 << longValue << QStringList{longValue, longValue + "y"} << QStringList{same, ""}
+        << longValue + "y";
     QTest::newRow("unknown type edits like a string")
         << 9 << "raw" << QStringList{"raw", "new"} << QStringList{same, ""} << "new";
 }
