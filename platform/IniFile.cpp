@@ -1,74 +1,635 @@
-// Placeholder: being replaced by the full implementation (QSettings is not the profile API).
+// The profile (INI) file, read by the rules of the Windows profile API and written so that the
+// API reads back what was meant. The rules are in shared/profile-files.md.
+//
+// The object keeps the snapshot's bytes and indexes them once: sections and keys are views into
+// the snapshot, hashed and compared without regard to ASCII letter case. Writes are held beside
+// the index; UpdateFile() splices them into the snapshot's bytes, so every byte it did not change
+// stays as it was.
 #include "IniFile.h"
+
 #include "Conversions.h"
 #include "Exception.h"
 
+#include <QByteArray>
 #include <QFile>
 #include <QSaveFile>
-#include <map>
 
-struct TIniFile::Data {
-    std::string fileName;
-    std::string snapshot;
-    std::map<std::string, std::map<std::string, std::string>> values;
-    bool modified = false;
+#include <algorithm>
+#include <chrono>
+#include <cstdint>
+#include <deque>
+#include <memory>
+#include <mutex>
+#include <string_view>
+#include <thread>
+#include <unordered_map>
+#include <utility>
+#include <vector>
+
+namespace {
+
+constexpr std::size_t npos = std::string::npos;
+constexpr std::string_view Utf8Bom = "\xEF\xBB\xBF";
+
+// The bytes the API trims from lines, names and values: 0x09-0x0D, 0x20 and 0x1A.
+constexpr bool IsBlank(char c) {
+    return (c >= 0x09 && c <= 0x0D) || c == 0x20 || c == 0x1A;
+}
+constexpr bool IsLineBreak(char c) {
+    return c == '\r' || c == '\n';
+}
+constexpr char LowerAscii(char c) {
+    return c >= 'A' && c <= 'Z' ? char(c - 'A' + 'a') : c;
+}
+
+std::string_view Trim(std::string_view s) {
+    std::size_t begin = 0;
+    std::size_t end = s.size();
+    while (begin < end && IsBlank(s[begin]))
+        ++begin;
+    while (end > begin && IsBlank(s[end - 1]))
+        --end;
+    return s.substr(begin, end - begin);
+}
+
+// A value of two or more characters between the same quote, " or ', reads without that pair.
+bool IsQuoted(std::string_view value) {
+    return value.size() >= 2 && (value.front() == '"' || value.front() == '\'') &&
+           value.back() == value.front();
+}
+std::string_view Unquote(std::string_view value) {
+    return IsQuoted(value) ? value.substr(1, value.size() - 2) : value;
+}
+
+// The text to write after '=' so that the API reads exactly the value: a value the API would
+// trim or unquote is put between double quotes, whose pair the API then removes.
+void AppendEncodedValue(std::string &out, std::string_view value) {
+    const bool quote =
+        !value.empty() && (IsBlank(value.front()) || IsBlank(value.back()) || IsQuoted(value));
+    if (quote)
+        out += '"';
+    out += value;
+    if (quote)
+        out += '"';
+}
+
+bool EqualsIgnoringAsciiCase(std::string_view a, std::string_view b) {
+    if (a.size() != b.size())
+        return false;
+    for (std::size_t i = 0; i < a.size(); ++i) {
+        if (LowerAscii(a[i]) != LowerAscii(b[i]))
+            return false;
+    }
+    return true;
+}
+
+// A hash that ignores ASCII letter case: FNV-1a over the lowered bytes, then mixed so that the
+// low bits, which pick the slot, depend on every byte.
+std::uint32_t HashIgnoringAsciiCase(std::string_view s, std::uint64_t seed) {
+    std::uint64_t h = 14695981039346656037ull ^ seed;
+    for (const char c : s) {
+        h ^= static_cast<unsigned char>(LowerAscii(c));
+        h *= 1099511628211ull;
+    }
+    h ^= h >> 32;
+    h *= 0xD6E8FEB86659FD93ull;
+    h ^= h >> 32;
+    return static_cast<std::uint32_t>(h);
+}
+
+// An open-addressing hash index of items kept elsewhere (sections or keys, by position): one
+// array and no nodes, so indexing a thousand keys costs one allocation.
+class FlatIndex {
+public:
+    static constexpr std::uint32_t None = UINT32_MAX;
+
+    void Reset(std::size_t expected) {
+        std::size_t capacity = 16;
+        while (4 * expected > 3 * capacity)
+            capacity *= 2;
+        FSlots.assign(capacity, Slot{});
+        FCount = 0;
+    }
+    // The item with this hash that matches, or None.
+    template <class Matches> std::uint32_t Find(std::uint32_t hash, Matches matches) const {
+        if (FSlots.empty())
+            return None;
+        const std::size_t mask = FSlots.size() - 1;
+        for (std::size_t i = hash & mask;; i = (i + 1) & mask) {
+            const Slot &slot = FSlots[i];
+            if (slot.item == 0)
+                return None;
+            if (slot.hash == hash && matches(slot.item - 1))
+                return slot.item - 1;
+        }
+    }
+    // Adds the item unless one with this hash matches; returns the item found or added.
+    template <class Matches>
+    std::uint32_t Insert(std::uint32_t hash, std::uint32_t item, Matches matches) {
+        if (4 * (FCount + 1) > 3 * FSlots.size())
+            Grow();
+        const std::size_t mask = FSlots.size() - 1;
+        for (std::size_t i = hash & mask;; i = (i + 1) & mask) {
+            Slot &slot = FSlots[i];
+            if (slot.item == 0) {
+                slot = Slot{hash, item + 1};
+                ++FCount;
+                return item;
+            }
+            if (slot.hash == hash && matches(slot.item - 1))
+                return slot.item - 1;
+        }
+    }
+
+private:
+    struct Slot {
+        std::uint32_t hash = 0;
+        std::uint32_t item = 0; // the position + 1; 0 for an empty slot
+    };
+    void Grow() {
+        const std::vector<Slot> old =
+            std::exchange(FSlots, std::vector<Slot>(std::max<std::size_t>(16, 2 * FSlots.size())));
+        const std::size_t mask = FSlots.size() - 1;
+        for (const Slot &slot : old) {
+            if (slot.item == 0)
+                continue;
+            std::size_t i = slot.hash & mask;
+            while (FSlots[i].item != 0)
+                i = (i + 1) & mask;
+            FSlots[i] = slot;
+        }
+    }
+
+    std::vector<Slot> FSlots; // a power of two in size, at most three quarters full
+    std::size_t FCount = 0;
 };
 
-static std::string lower(std::string s) { for (auto &c : s) c = char(std::tolower((unsigned char)c)); return s; }
+std::string Printable(std::string_view text) {
+    std::string out(text);
+    for (char &c : out) {
+        if (c == '\r' || c == '\n' || c == '\0')
+            c = '?';
+    }
+    return out;
+}
+
+// Reads all bytes of the file; false when it cannot be opened (missing, unreadable, a folder).
+bool ReadAllBytes(const std::string &fileName, std::string &bytes) {
+    bytes.clear();
+    QFile file(QFile::decodeName(QByteArray::fromStdString(fileName)));
+    if (!file.open(QIODevice::ReadOnly | QIODevice::Unbuffered))
+        return false;
+    // Read into the string directly; the file may grow or shrink meanwhile.
+    std::size_t got = 0;
+    bytes.resize(static_cast<std::size_t>(std::max<qint64>(file.size(), 0)) + 1);
+    for (;;) {
+        const qint64 n = file.read(bytes.data() + got, static_cast<qint64>(bytes.size() - got));
+        if (n <= 0)
+            break;
+        got += static_cast<std::size_t>(n);
+        if (got == bytes.size())
+            bytes.resize(2 * bytes.size());
+    }
+    bytes.resize(got);
+    return true;
+}
+
+// The last read of each file that was verified stable (two equal reads), for ReadFileStable.
+class StableReads {
+public:
+    bool Matches(const std::string &fileName, const std::string &bytes) {
+        const std::lock_guard lock(FMutex);
+        const auto it = FBytes.find(fileName);
+        return it != FBytes.end() && it->second == bytes;
+    }
+    void Remember(const std::string &fileName, const std::string &bytes) {
+        const std::lock_guard lock(FMutex);
+        if (FBytes.size() >= MaxFiles && FBytes.find(fileName) == FBytes.end())
+            FBytes.clear();
+        FBytes[fileName] = bytes;
+    }
+
+private:
+    static constexpr std::size_t MaxFiles = 16;
+    std::mutex FMutex;
+    std::unordered_map<std::string, std::string> FBytes;
+};
+
+StableReads &StableReadCache() {
+    static StableReads cache;
+    return cache;
+}
+
+[[noreturn]] void ThrowWriteError(const std::string &fileName, const QString &reason) {
+    throw Exception("Cannot write file " + fileName + ": " + reason.toStdString());
+}
+
+// Replaces the file atomically: the old file stays as it was until the new one is complete.
+void WriteAtomically(const std::string &fileName, const std::string &content) {
+    QSaveFile file(QFile::decodeName(QByteArray::fromStdString(fileName)));
+    file.setDirectWriteFallback(false);
+    if (!file.open(QIODevice::WriteOnly))
+        ThrowWriteError(fileName, file.errorString());
+    // commit() does not see a failure of the flush it makes while closing (QTBUG-75077): it
+    // would then put a cut-off file in place of the old one. Flush here, where failure shows.
+    const auto size = static_cast<qint64>(content.size());
+    if (file.write(content.data(), size) != size || !file.flush()) {
+        const QString reason =
+            QStringLiteral("the data could not be written (%1)").arg(file.errorString());
+        file.cancelWriting();
+        ThrowWriteError(fileName, reason);
+    }
+    if (!file.commit())
+        ThrowWriteError(fileName, file.errorString());
+}
+
+} // namespace
+
+struct TIniFile::Data {
+    // The first section of each name, in file order; sections[0] is "", the lines before the
+    // first header (it exists even when there are none).
+    struct Section {
+        std::string_view name;
+        // Where lines for new keys go: the end of the section's last non-blank line (its header
+        // when it has none), before that line's line break; npos for an empty section "", whose
+        // new keys go to the start of the content.
+        std::size_t insertAt = npos;
+        bool isNew = false;               // added by a write: goes to the end of the file
+        std::vector<std::uint32_t> added; // entries added by writes, in order
+    };
+    // The first key of a name in a section (later ones are invisible, as to the API).
+    struct Entry {
+        std::string_view key;       // the spelling in the file, or as first written
+        std::size_t valueBegin = 0; // the value's bytes in the snapshot: after '=' and its blanks
+        std::size_t valueEnd = 0;   // up to the line's trailing blanks
+        std::unique_ptr<std::string> written; // a held write that differs from the original
+        std::uint32_t section = 0;
+        bool isNew = false;
+    };
+
+    std::string fileName;
+    std::string snapshot;
+    std::size_t contentBegin = 0;        // after a UTF-8 BOM
+    std::string_view lineBreak = "\r\n"; // the file's first line break
+    std::vector<Section> sections;
+    FlatIndex sectionIndex;
+    std::vector<Entry> entries;
+    FlatIndex entryIndex;
+    std::deque<std::string> addedNames; // storage for the names of sections and keys written
+    std::size_t changes = 0;            // held writes that change the content
+
+    void Parse();
+    static std::uint32_t SectionHash(std::string_view name) {
+        return HashIgnoringAsciiCase(name, 0);
+    }
+    static std::uint32_t EntryHash(std::uint32_t section, std::string_view key) {
+        return HashIgnoringAsciiCase(key, (section + 1) * 0x9E3779B97F4A7C15ull);
+    }
+    // Adds the section or key unless it is there; returns its position.
+    std::uint32_t InsertSection(std::string_view name, std::uint32_t position) {
+        return sectionIndex.Insert(SectionHash(name), position, [&](std::uint32_t i) {
+            return EqualsIgnoringAsciiCase(sections[i].name, name);
+        });
+    }
+    std::uint32_t InsertEntry(std::uint32_t section, std::string_view key, std::uint32_t position) {
+        return entryIndex.Insert(EntryHash(section, key), position, [&](std::uint32_t i) {
+            return entries[i].section == section && EqualsIgnoringAsciiCase(entries[i].key, key);
+        });
+    }
+    std::uint32_t FindSection(std::string_view name) const {
+        return sectionIndex.Find(SectionHash(name), [&](std::uint32_t i) {
+            return EqualsIgnoringAsciiCase(sections[i].name, name);
+        });
+    }
+    std::uint32_t FindEntry(std::uint32_t section, std::string_view key) const {
+        return entryIndex.Find(EntryHash(section, key), [&](std::uint32_t i) {
+            return entries[i].section == section && EqualsIgnoringAsciiCase(entries[i].key, key);
+        });
+    }
+    const Entry *Find(const std::string &section, const std::string &key) const;
+    // The value the snapshot gives the key, and the value it reads now (with a held write).
+    std::string_view Original(const Entry &entry) const {
+        return Unquote(
+            std::string_view(snapshot).substr(entry.valueBegin, entry.valueEnd - entry.valueBegin));
+    }
+    std::string_view Value(const Entry &entry) const {
+        return entry.written ? std::string_view(*entry.written) : Original(entry);
+    }
+    std::string Build() const;
+    void AppendLine(std::string &out, const Entry &entry) const;
+};
+
+void TIniFile::Data::Parse() {
+    const std::string_view s = snapshot;
+    const auto keys = std::size_t(std::count(s.begin(), s.end(), '=')); // at least one a key
+    const auto headers = std::size_t(std::count(s.begin(), s.end(), '['));
+    sections.clear();
+    sections.reserve(headers + 1);
+    sectionIndex.Reset(headers + 1);
+    entries.clear();
+    entries.reserve(keys);
+    entryIndex.Reset(keys);
+    addedNames.clear();
+    changes = 0;
+
+    contentBegin = s.starts_with(Utf8Bom) ? Utf8Bom.size() : 0;
+    lineBreak = "\r\n";
+    if (const std::size_t at = s.find_first_of("\r\n", contentBegin); at != npos) {
+        if (s[at] == '\n')
+            lineBreak = "\n";
+        else if (at + 1 < s.size() && s[at + 1] == '\n')
+            lineBreak = "\r\n";
+        else
+            lineBreak = "\r";
+    }
+
+    sections.push_back(Section{});
+    InsertSection(std::string_view(), 0);
+
+    constexpr std::uint32_t Ignored = FlatIndex::None; // inside a later section of a seen name
+    std::uint32_t current = 0;
+    std::size_t pos = contentBegin;
+    while (pos < s.size()) {
+        const std::size_t lineBegin = pos;
+        while (pos < s.size() && !IsLineBreak(s[pos]))
+            ++pos;
+        const std::size_t lineEnd = pos;
+        while (pos < s.size() && IsLineBreak(s[pos]))
+            ++pos;
+
+        const std::string_view raw = s.substr(lineBegin, lineEnd - lineBegin);
+        const std::string_view line = Trim(raw);
+        if (line.empty())
+            continue;
+        if (line.front() == '[') {
+            if (const std::size_t close = line.rfind(']'); close != npos) {
+                const std::string_view name = Trim(line.substr(1, close - 1));
+                const auto position = static_cast<std::uint32_t>(sections.size());
+                if (InsertSection(name, position) == position) {
+                    current = position;
+                    sections.push_back(Section{name, lineEnd, false, {}});
+                } else {
+                    current = Ignored;
+                }
+                continue;
+            }
+        }
+        if (current == Ignored)
+            continue;
+        sections[current].insertAt = lineEnd;
+
+        const std::size_t equals = raw.find('=');
+        if (equals == npos)
+            continue; // kept, but reads as missing
+        const std::string_view key = Trim(raw.substr(0, equals));
+        std::size_t valueBegin = lineBegin + equals + 1;
+        while (valueBegin < lineEnd && IsBlank(s[valueBegin]))
+            ++valueBegin;
+        std::size_t valueEnd = lineEnd;
+        while (valueEnd > valueBegin && IsBlank(s[valueEnd - 1]))
+            --valueEnd;
+        const auto position = static_cast<std::uint32_t>(entries.size());
+        if (InsertEntry(current, key, position) == position) {
+            entries.push_back(Entry{key, valueBegin, valueEnd, nullptr, current, false});
+        }
+    }
+}
+
+const TIniFile::Data::Entry *TIniFile::Data::Find(const std::string &section,
+                                                  const std::string &key) const {
+    const std::string_view keyName = Trim(key);
+    if (keyName.empty())
+        return nullptr;
+    const std::uint32_t sectionPosition = FindSection(Trim(section));
+    if (sectionPosition == FlatIndex::None)
+        return nullptr;
+    const std::uint32_t entryPosition = FindEntry(sectionPosition, keyName);
+    return entryPosition == FlatIndex::None ? nullptr : &entries[entryPosition];
+}
+
+void TIniFile::Data::AppendLine(std::string &out, const Entry &entry) const {
+    out += entry.key;
+    out += '=';
+    AppendEncodedValue(out, Value(entry));
+}
+
+// The snapshot with the held writes spliced in.
+std::string TIniFile::Data::Build() const {
+    enum Kind { ReplaceValue, AddToSection, AddSections };
+    struct Edit {
+        std::size_t begin;
+        std::size_t end;
+        Kind kind;
+        std::size_t index; // entry or section
+    };
+    std::vector<Edit> edits;
+    for (std::size_t i = 0; i < entries.size(); ++i) {
+        const Entry &entry = entries[i];
+        if (!entry.isNew && entry.written)
+            edits.push_back(Edit{entry.valueBegin, entry.valueEnd, ReplaceValue, i});
+    }
+    bool newSections = false;
+    for (std::size_t i = 0; i < sections.size(); ++i) {
+        const Section &section = sections[i];
+        newSections = newSections || section.isNew;
+        if (!section.isNew && !section.added.empty()) {
+            const std::size_t at = section.insertAt == npos ? contentBegin : section.insertAt;
+            edits.push_back(Edit{at, at, AddToSection, i});
+        }
+    }
+    if (newSections)
+        edits.push_back(Edit{snapshot.size(), snapshot.size(), AddSections, 0});
+    std::stable_sort(edits.begin(), edits.end(), [](const Edit &a, const Edit &b) {
+        return a.begin != b.begin ? a.begin < b.begin : a.kind < b.kind;
+    });
+
+    std::string out;
+    out.reserve(snapshot.size() + 256);
+    std::size_t copied = 0;
+    for (const Edit &edit : edits) {
+        out.append(snapshot, copied, edit.begin - copied);
+        copied = edit.end;
+        switch (edit.kind) {
+        case ReplaceValue:
+            AppendEncodedValue(out, *entries[edit.index].written);
+            break;
+        case AddToSection: {
+            const Section &section = sections[edit.index];
+            for (const std::uint32_t entry : section.added) {
+                if (section.insertAt != npos)
+                    out += lineBreak; // after the section's last line, before its line break
+                AppendLine(out, entries[entry]);
+                if (section.insertAt == npos)
+                    out += lineBreak; // at the start, before the content
+            }
+            break;
+        }
+        case AddSections:
+            if (snapshot.size() > contentBegin && !IsLineBreak(snapshot.back()))
+                out += lineBreak;
+            for (const Section &section : sections) {
+                if (!section.isNew)
+                    continue;
+                out += '[';
+                out += section.name;
+                out += ']';
+                out += lineBreak;
+                for (const std::uint32_t entry : section.added) {
+                    AppendLine(out, entries[entry]);
+                    out += lineBreak;
+                }
+            }
+            break;
+        }
+    }
+    out.append(snapshot, copied);
+    return out;
+}
 
 TIniFile::TIniFile(std::string fileName) : d(std::make_unique<Data>()) {
     d->fileName = std::move(fileName);
     d->snapshot = ReadFileStable(d->fileName);
-    std::string section;
-    size_t pos = 0;
-    const std::string &s = d->snapshot;
-    while (pos < s.size()) {
-        size_t e = s.find_first_of("\r\n", pos);
-        if (e == std::string::npos) e = s.size();
-        std::string line = s.substr(pos, e - pos);
-        pos = s.find_first_not_of("\r\n", e);
-        if (pos == std::string::npos) pos = s.size();
-        if (!line.empty() && line[0] == '[') { auto r = line.rfind(']'); section = lower(line.substr(1, r - 1)); continue; }
-        auto eq = line.find('=');
-        if (eq == std::string::npos) continue;
-        auto &sec = d->values[section];
-        auto k = lower(line.substr(0, eq));
-        if (!sec.count(k)) sec[k] = line.substr(eq + 1);
-    }
+    d->Parse();
 }
+
 TIniFile::~TIniFile() = default;
-const std::string &TIniFile::FileName() const { return d->fileName; }
-std::string TIniFile::ReadString(const std::string &section, const std::string &key, const std::string &def) const {
-    auto s = d->values.find(lower(section));
-    if (s == d->values.end()) return def;
-    auto k = s->second.find(lower(key));
-    return k == s->second.end() ? def : k->second;
+
+const std::string &TIniFile::FileName() const {
+    return d->fileName;
 }
-std::int32_t TIniFile::ReadInteger(const std::string &section, const std::string &key, std::int32_t def) const {
-    std::int32_t v = def;
-    if (!TryStrToInt(ReadString(section, key, ""), v)) return def;
-    return v;
+
+std::string TIniFile::ReadString(const std::string &section, const std::string &key,
+                                 const std::string &def) const {
+    const Data::Entry *entry = d->Find(section, key);
+    if (!entry)
+        return def;
+    return std::string(d->Value(*entry));
 }
-void TIniFile::WriteString(const std::string &section, const std::string &key, const std::string &value) {
-    d->values[lower(section)][lower(key)] = value; d->modified = true;
+
+std::int32_t TIniFile::ReadInteger(const std::string &section, const std::string &key,
+                                   std::int32_t def) const {
+    const Data::Entry *entry = d->Find(section, key);
+    if (!entry)
+        return def;
+    std::int32_t value = def;
+    const bool ok = entry->written ? TryStrToInt(*entry->written, value)
+                                   : TryStrToInt(std::string(d->Original(*entry)), value);
+    return ok ? value : def;
 }
-void TIniFile::WriteInteger(const std::string &section, const std::string &key, std::int32_t value) { WriteString(section, key, IntToStr(value)); }
-bool TIniFile::Modified() const { return d->modified; }
-void TIniFile::UpdateFile() {
-    if (!d->modified) return;
-    QSaveFile f(QString::fromLocal8Bit(d->fileName.c_str()));
-    if (!f.open(QIODevice::WriteOnly)) throw Exception("Cannot write " + d->fileName);
-    for (auto &[sec, keys] : d->values) {
-        f.write(("[" + sec + "]\r\n").c_str());
-        for (auto &[k, v] : keys) f.write((k + "=" + v + "\r\n").c_str());
+
+void TIniFile::WriteString(const std::string &section, const std::string &key,
+                           const std::string &value) {
+    const auto refuse = [&](const char *reason) {
+        throw Exception("Cannot write key " + Printable(key) + " in section [" +
+                        Printable(section) + "] of file " + d->fileName + ": " + reason);
+    };
+    constexpr std::string_view forbidden("\r\n\0", 3);
+    if (section.find_first_of(forbidden) != npos)
+        refuse("the section name holds a line break or NUL");
+    if (key.find_first_of(forbidden) != npos)
+        refuse("the key holds a line break or NUL");
+    if (value.find_first_of(forbidden) != npos)
+        refuse("the value holds a line break or NUL");
+    const std::string_view sectionName = Trim(section);
+    const std::string_view keyName = Trim(key);
+    if (sectionName.find(']') != npos)
+        refuse("a section name with ']' could not be read back");
+    if (keyName.empty())
+        refuse("an empty key could not be read back");
+    if (keyName.find('=') != npos)
+        refuse("a key with '=' could not be read back");
+    if (keyName.front() == '[')
+        refuse("a key starting with '[' could not be read back");
+
+    const auto newSection = static_cast<std::uint32_t>(d->sections.size());
+    const std::uint32_t sectionPosition = d->InsertSection(sectionName, newSection);
+    if (sectionPosition == newSection) {
+        d->sections.push_back(
+            Data::Section{d->addedNames.emplace_back(sectionName), npos, true, {}});
     }
-    if (!f.commit()) throw Exception("Cannot write " + d->fileName);
-    d->modified = false;
+
+    const auto entryPosition = static_cast<std::uint32_t>(d->entries.size());
+    const std::uint32_t found = d->InsertEntry(sectionPosition, keyName, entryPosition);
+    if (found == entryPosition) {
+        d->entries.push_back(Data::Entry{d->addedNames.emplace_back(keyName), 0, 0,
+                                         std::make_unique<std::string>(value), sectionPosition,
+                                         true});
+        d->sections[sectionPosition].added.push_back(entryPosition);
+        ++d->changes;
+        return;
+    }
+    Data::Entry &entry = d->entries[found];
+    const bool wasChanged = entry.written != nullptr;
+    if (!entry.isNew && value == d->Original(entry))
+        entry.written.reset(); // the file already reads so: nothing to write
+    else if (entry.written)
+        *entry.written = value;
+    else
+        entry.written = std::make_unique<std::string>(value);
+    if (!entry.isNew && entry.written && !wasChanged)
+        ++d->changes;
+    else if (!entry.isNew && !entry.written && wasChanged)
+        --d->changes;
 }
-bool TIniFile::UpdateFileIfUnchanged() { UpdateFile(); return true; }
-const std::string &TIniFile::Snapshot() const { return d->snapshot; }
+
+void TIniFile::WriteInteger(const std::string &section, const std::string &key,
+                            std::int32_t value) {
+    WriteString(section, key, IntToStr(value));
+}
+
+bool TIniFile::Modified() const {
+    return d->changes != 0;
+}
+
+void TIniFile::UpdateFile() {
+    if (d->changes == 0)
+        return;
+    std::string content = d->Build();
+    WriteAtomically(d->fileName, content);
+    StableReadCache().Remember(d->fileName, content);
+    d->snapshot = std::move(content);
+    d->Parse();
+}
+
+bool TIniFile::UpdateFileIfUnchanged() {
+    std::string current;
+    ReadAllBytes(d->fileName, current); // a missing file reads as empty, as the snapshot did
+    if (current != d->snapshot)
+        return false;
+    UpdateFile();
+    return true;
+}
+
+const std::string &TIniFile::Snapshot() const {
+    return d->snapshot;
+}
+
 std::string ReadFileStable(const std::string &fileName) {
-    QFile f(QString::fromLocal8Bit(fileName.c_str()));
-    if (!f.open(QIODevice::ReadOnly)) return {};
-    return f.readAll().toStdString();
+    using Clock = std::chrono::steady_clock;
+    constexpr auto Pause = std::chrono::milliseconds(2);
+    constexpr auto Limit = std::chrono::milliseconds(50);
+    // Read again at least this often even when the time is up: a thread held off the processor
+    // through the whole limit must still look once more before it takes an empty or cut-off read.
+    constexpr int MinRereads = 3;
+
+    std::string last;
+    if (!ReadAllBytes(fileName, last))
+        return {}; // missing or unreadable: nothing to wait for
+    StableReads &cache = StableReadCache();
+    if (!last.empty() && cache.Matches(fileName, last))
+        return last;
+
+    const auto start = Clock::now();
+    for (int rereads = 1;; ++rereads) {
+        std::this_thread::sleep_for(Pause);
+        std::string next;
+        ReadAllBytes(fileName, next);
+        if (!next.empty() && next == last) {
+            cache.Remember(fileName, next);
+            return next;
+        }
+        last = std::move(next);
+        if (rereads >= MinRereads && Clock::now() - start + Pause > Limit)
+            return last;
+    }
 }
