@@ -12,12 +12,14 @@
 
 #include <QByteArray>
 #include <QFile>
+#include <QFileInfo>
 #include <QSaveFile>
 
 #include <algorithm>
 #include <chrono>
 #include <cstdint>
 #include <deque>
+#include <filesystem>
 #include <memory>
 #include <mutex>
 #include <string_view>
@@ -225,11 +227,13 @@ StableReads &StableReadCache() {
 }
 
 // Replaces the file atomically: the old file stays as it was until the new one is complete.
-void WriteAtomically(const std::string &fileName, const std::string &content) {
+// Errors name shownName.
+void WriteAtomically(const std::string &fileName, const std::string &content,
+                     const std::string &shownName) {
     QSaveFile file(QFile::decodeName(QByteArray::fromStdString(fileName)));
     file.setDirectWriteFallback(false);
     if (!file.open(QIODevice::WriteOnly))
-        ThrowWriteError(fileName, file.errorString());
+        ThrowWriteError(shownName, file.errorString());
     // commit() does not see a failure of the flush it makes while closing (QTBUG-75077): it
     // would then put a cut-off file in place of the old one. Flush here, where failure shows.
     const auto size = static_cast<qint64>(content.size());
@@ -237,10 +241,22 @@ void WriteAtomically(const std::string &fileName, const std::string &content) {
         const QString reason =
             QStringLiteral("the data could not be written (%1)").arg(file.errorString());
         file.cancelWriting();
-        ThrowWriteError(fileName, reason);
+        ThrowWriteError(shownName, reason);
     }
     if (!file.commit())
-        ThrowWriteError(fileName, file.errorString());
+        ThrowWriteError(shownName, file.errorString());
+}
+
+void WriteAtomically(const std::string &fileName, const std::string &content) {
+    WriteAtomically(fileName, content, fileName);
+}
+
+std::filesystem::path NativePath(const QString &fileName) {
+#ifdef Q_OS_WIN
+    return std::filesystem::path(fileName.toStdWString());
+#else
+    return std::filesystem::path(QFile::encodeName(fileName).toStdString());
+#endif
 }
 
 } // namespace
@@ -528,8 +544,13 @@ void TIniFile::WriteString(const std::string &section, const std::string &key,
         refuse("the section name holds a line break or NUL");
     if (key.find_first_of(forbidden) != npos)
         refuse("the key holds a line break or NUL");
-    if (value.find_first_of(forbidden) != npos)
-        refuse("the value holds a line break or NUL");
+    if (value.find_first_of(forbidden) != npos) {
+        // Putting back what the file holds writes nothing: a save that rewrites every key must
+        // not fail on a NUL that the expert left in another key.
+        const Data::Entry *entry = d->Find(section, key);
+        if (!entry || entry->isNew || d->Original(*entry) != value)
+            refuse("the value holds a line break or NUL");
+    }
     const std::string_view sectionName = Trim(section);
     const std::string_view keyName = Trim(key);
     if (sectionName.find(']') != npos)
@@ -540,6 +561,11 @@ void TIniFile::WriteString(const std::string &section, const std::string &key,
         refuse("a key with '=' could not be read back");
     if (keyName.front() == '[')
         refuse("a key starting with '[' could not be read back");
+    // A new key that becomes the first line of a file without a BOM: a BOM it starts with would
+    // be read as the file's own and dropped from the key.
+    if (keyName.starts_with(Utf8Bom) && sectionName.empty() && d->contentBegin == 0 &&
+        d->sections[0].insertAt == npos && d->sections[0].added.empty() && !d->Find(section, key))
+        refuse("a key starting with a BOM could not be read back at the start of the file");
 
     const auto newSection = static_cast<std::uint32_t>(d->sections.size());
     const std::uint32_t sectionPosition = d->InsertSection(sectionName, newSection);
@@ -596,7 +622,37 @@ bool TIniFile::UpdateFileIfUnchanged() {
     ReadAllBytes(d->fileName, current); // a missing file reads as empty, as the snapshot did
     if (current != d->snapshot)
         return false;
-    UpdateFile();
+    if (d->changes == 0)
+        return true;
+
+    // Putting the new file on disk takes milliseconds; a write the other program made in that
+    // time would be lost under the rename. So the new content goes to disk beside the file
+    // first, the file is compared once more, and only then renamed over. As with QSaveFile, a
+    // symbolic link stays and its target is replaced.
+    QFileInfo target(QFile::decodeName(QByteArray::fromStdString(d->fileName)));
+    for (int hops = 0; target.isSymbolicLink() && hops < 32; ++hops)
+        target.setFile(target.symLinkTarget());
+    const QString staged = target.filePath() + QStringLiteral(".kivo-save");
+    std::string content = d->Build();
+    WriteAtomically(QFile::encodeName(staged).toStdString(), content, d->fileName);
+    if (const QFile::Permissions permissions = QFile::permissions(target.filePath()))
+        QFile::setPermissions(staged, permissions);
+
+    ReadAllBytes(d->fileName, current);
+    std::error_code error;
+    if (current != d->snapshot) {
+        std::filesystem::remove(NativePath(staged), error);
+        return false;
+    }
+    std::filesystem::rename(NativePath(staged), NativePath(target.filePath()), error);
+    if (error) {
+        std::error_code ignored;
+        std::filesystem::remove(NativePath(staged), ignored);
+        ThrowWriteError(d->fileName, QString::fromLocal8Bit(error.message()));
+    }
+    StableReadCache().Remember(d->fileName, content);
+    d->snapshot = std::move(content);
+    d->Parse();
     return true;
 }
 

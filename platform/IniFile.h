@@ -32,6 +32,7 @@ public:
 
     // Set a key, creating the section or key where missing. Throws Exception for a section,
     // key or value that holds CR, LF or NUL, or a key or section that could not be read back.
+    // A value the key holds already is accepted whatever it holds: nothing is written for it.
     void WriteString(const std::string &section, const std::string &key, const std::string &value);
     void WriteInteger(const std::string &section, const std::string &key, std::int32_t value);
 

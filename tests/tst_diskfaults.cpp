@@ -1,0 +1,577 @@
+// Files that go away, turn into folders or cannot be written while Kivo runs: each gives a clear
+// message or keeps the last view silently, leaves the old file byte for byte, and Kivo goes on.
+
+#include "KivoFixture.h"
+
+#include "Grid.h"
+#include "IniFile.h"
+
+#include <QLineEdit>
+#include <QPushButton>
+#include <QTableWidget>
+#include <QTimer>
+
+#ifdef Q_OS_UNIX
+#include <csignal>
+#include <sys/resource.h>
+#endif
+#ifdef Q_OS_LINUX
+#include <sys/mount.h>
+#endif
+
+namespace {
+
+const std::string NotSaved = "Project file has changed. The new value is not saved.";
+
+QTableWidget *Grid() {
+    return MainForm->findChild<QTableWidget *>("StringGrid1");
+}
+
+std::vector<std::string> Rows() {
+    std::vector<std::string> cells;
+    for (int row = 0; row < GridRowCount(Grid()); ++row) {
+        for (int col = 0; col < 4; ++col)
+            cells.push_back(GridCell(Grid(), col, row));
+    }
+    return cells;
+}
+
+// Plays a user at the open change dialog: each step runs inside its modal loop, in order;
+// whatever is still open at the end is cancelled so that a failing test cannot hang.
+void RunDialog(TKivoFixture &f, std::vector<std::function<void()>> steps) {
+    auto queue = std::make_shared<std::deque<std::function<void()>>>(steps.begin(), steps.end());
+    auto next = std::make_shared<std::function<void()>>();
+    auto schedule = [next] {
+        QTimer::singleShot(0, [next] {
+            if (*next)
+                (*next)();
+        });
+    };
+    *next = [queue, schedule] {
+        if (!VarChangeForm->isVisible())
+            return;
+        if (queue->empty()) {
+            VarChangeForm->reject();
+            return;
+        }
+        auto step = queue->front();
+        queue->pop_front();
+        step();
+        schedule();
+    };
+    schedule();
+    f.Handle([] { MainForm->StringGrid1DblClick(); });
+    *next = nullptr;
+}
+
+auto Type(const QString &text) {
+    return [text] {
+        VarChangeForm->findChild<QLineEdit *>("Edit1")->setText(text);
+    };
+}
+auto PressOk() {
+    return [] {
+        QTest::mouseClick(VarChangeForm->findChild<QPushButton *>("Button1"), Qt::LeftButton);
+    };
+}
+
+std::string ValueOf(const std::string &path, int var) {
+    const TIniFile ini(path);
+    return ini.ReadString("Kivo 1.0", "Var" + std::to_string(var) + "_Value", "?");
+}
+
+const std::vector<TProjectVar> TwoVars = {{"Name", 1, 0, "old"}, {"Flag", 0, 0, "0"}};
+
+// Opens the project as the remembered one; the grid shows it.
+void OpenProject(TKivoFixture &f, const std::string &project) {
+    f.Write("kivo.ini", "[Kivo]\r\nProject=" + project + "\r\n");
+    f.Show();
+    QVERIFY(MainForm->ProjectOpen);
+    QCOMPARE(MainForm->VarCount, 2);
+}
+
+// A folder that can be made read-only or full: a small tmpfs mounted inside the test's folder,
+// where the system lets this process mount.
+class TSmallDisk {
+public:
+    explicit TSmallDisk(const std::string &path) : FPath(path) {
+        QDir().mkpath(QString::fromStdString(path));
+#ifdef Q_OS_LINUX
+        FMounted = ::mount("tmpfs", path.c_str(), "tmpfs", 0, "size=64k") == 0;
+#endif
+    }
+    ~TSmallDisk() {
+#ifdef Q_OS_LINUX
+        if (FMounted)
+            ::umount2(FPath.c_str(), MNT_DETACH);
+#endif
+    }
+    TSmallDisk(const TSmallDisk &) = delete;
+    TSmallDisk &operator=(const TSmallDisk &) = delete;
+
+    bool Mounted() const {
+        return FMounted;
+    }
+
+    bool SetReadOnly([[maybe_unused]] bool readOnly) {
+#ifdef Q_OS_LINUX
+        return ::mount(nullptr, FPath.c_str(), nullptr, MS_REMOUNT | (readOnly ? MS_RDONLY : 0),
+                       "size=64k") == 0;
+#else
+        return false;
+#endif
+    }
+    // Takes every free byte.
+    bool Fill() {
+        QFile filler(QString::fromStdString(FPath + "/filler"));
+        if (!filler.open(QIODevice::WriteOnly))
+            return false;
+        const QByteArray block(4096, 'f');
+        while (filler.write(block) == block.size() && filler.flush()) {
+        }
+        while (filler.write("f", 1) == 1 && filler.flush()) {
+        }
+        return true;
+    }
+    void Free() {
+        QFile::remove(QString::fromStdString(FPath + "/filler"));
+    }
+
+private:
+    std::string FPath;
+    bool FMounted = false;
+};
+
+// The folder's entries other than the ones named.
+QStringList Others(const std::string &folder, const QStringList &known) {
+    QStringList names =
+        QDir(QString::fromStdString(folder))
+            .entryList(QDir::Files | QDir::Dirs | QDir::Hidden | QDir::NoDotAndDotDot);
+    for (const QString &name : known)
+        names.removeAll(name);
+    return names;
+}
+
+enum TFault { ReadOnlyDisk, FullDisk, MissingFolder, FileSizeLimit };
+
+// Makes writes into a folder fail one way, and undoes it.
+class TFaultInjector {
+public:
+    TFaultInjector(TFault fault, std::string folder) : FFault(fault), FFolder(std::move(folder)) {
+        if (fault == ReadOnlyDisk || fault == FullDisk)
+            FDisk = std::make_unique<TSmallDisk>(FFolder);
+        else
+            QDir().mkpath(QString::fromStdString(FFolder));
+    }
+    ~TFaultInjector() {
+        if (FOn)
+            Remove();
+    }
+    TFaultInjector(const TFaultInjector &) = delete;
+    TFaultInjector &operator=(const TFaultInjector &) = delete;
+
+    // Empty when the fault can be made here; otherwise why not.
+    QString Unavailable() const {
+#ifndef Q_OS_UNIX
+        return "needs a POSIX system";
+#endif
+        if (FDisk && !FDisk->Mounted())
+            return "cannot mount a small tmpfs here";
+        return {};
+    }
+
+    bool Apply() {
+        FOn = true;
+        switch (FFault) {
+        case ReadOnlyDisk:
+            return FDisk->SetReadOnly(true);
+        case FullDisk:
+            return FDisk->Fill();
+        case MissingFolder:
+            return QDir().rename(QString::fromStdString(FFolder),
+                                 QString::fromStdString(FFolder + ".away"));
+        case FileSizeLimit:
+#ifdef Q_OS_UNIX
+        {
+            std::signal(SIGXFSZ, SIG_IGN);
+            getrlimit(RLIMIT_FSIZE, &FOldLimit);
+            rlimit small = FOldLimit;
+            small.rlim_cur = 16;
+            return setrlimit(RLIMIT_FSIZE, &small) == 0;
+        }
+#endif
+        break;
+        }
+        return false;
+    }
+    bool Remove() {
+        FOn = false;
+        switch (FFault) {
+        case ReadOnlyDisk:
+            return FDisk->SetReadOnly(false);
+        case FullDisk:
+            FDisk->Free();
+            return true;
+        case MissingFolder:
+            return QDir().rename(QString::fromStdString(FFolder + ".away"),
+                                 QString::fromStdString(FFolder));
+        case FileSizeLimit:
+#ifdef Q_OS_UNIX
+            return setrlimit(RLIMIT_FSIZE, &FOldLimit) == 0;
+#endif
+            break;
+        }
+        return false;
+    }
+
+private:
+    TFault FFault;
+    std::string FFolder;
+    std::unique_ptr<TSmallDisk> FDisk;
+    bool FOn = false;
+#ifdef Q_OS_UNIX
+    rlimit FOldLimit{};
+#endif
+};
+
+bool Names(const std::vector<std::string> &exceptions, const std::string &path) {
+    return !exceptions.empty() && exceptions.back().find(path) != std::string::npos;
+}
+
+} // namespace
+
+class TestDiskFaults : public QObject {
+    Q_OBJECT
+
+private slots:
+    void projectBecomesFolder_keepsViewAndRecovers();
+    void replaceRace_folderInTheWay_failsCleanly();
+    void save_keepsLinkAndPermissions();
+    void projectDeletedWhileOpen_keepsViewAndComesBack();
+    void projectDiskUnwritable_saveFailsClearly_data();
+    void projectDiskUnwritable_saveFailsClearly();
+    void settingsUnwritable_openAndClose_data();
+    void settingsUnwritable_openAndClose();
+};
+
+void TestDiskFaults::projectBecomesFolder_keepsViewAndRecovers() {
+    TKivoFixture f;
+    const std::string project = f.Path("p.kvo");
+    f.Write("p.kvo", ProjectText(TwoVars));
+    OpenProject(f, project);
+    const std::vector<std::string> shown = Rows();
+    const QString path = QString::fromStdString(project);
+    const auto becomeFolder = [&] {
+        QVERIFY(QFile::remove(path));
+        QVERIFY(QDir().mkpath(path + "/inside"));
+    };
+    const auto folderIntact = [&] {
+        QVERIFY(QFileInfo(path).isDir());
+        QCOMPARE(QDir(path).entryList(QDir::AllEntries | QDir::NoDotAndDotDot),
+                 QStringList{"inside"});
+    };
+
+    // The folder appears between the user's decision and the save: the notice, nothing written.
+    GridSetRow(Grid(), 2);
+    f.OnMessage = [&](const TShownMessage &m) {
+        if (m.Flags == MB_YESNO)
+            becomeFolder();
+    };
+    f.Answers.push_back(IDYES);
+    f.Handle([] { MainForm->StringGrid1DblClick(); });
+    f.OnMessage = nullptr;
+    QCOMPARE(f.Messages.size(), size_t(2));
+    QCOMPARE(f.Messages[1].Text, NotSaved);
+    QVERIFY(f.Exceptions.empty());
+    folderIntact();
+    QVERIFY(!MainForm->Saving);
+
+    // Ticks keep the last view silently; a double-click then does nothing.
+    f.Messages.clear();
+    for (int tick = 0; tick < 3; ++tick)
+        f.Handle([] { MainForm->Timer1Timer(); });
+    QCOMPARE(Rows(), shown);
+    QCOMPARE(MainForm->VarCount, 0);
+    f.Handle([] { MainForm->StringGrid1DblClick(); });
+    QVERIFY(f.Messages.empty());
+    QVERIFY(f.Exceptions.empty());
+    folderIntact();
+
+    // The same through the change dialog, the folder appearing while it is open.
+    QVERIFY(QDir(path).removeRecursively());
+    f.Write("p.kvo", ProjectText(TwoVars));
+    f.Handle([] { MainForm->Timer1Timer(); });
+    GridSetRow(Grid(), 1);
+    RunDialog(f, {Type("new"), becomeFolder, PressOk()});
+    QCOMPARE(f.Messages.size(), size_t(1));
+    QCOMPARE(f.Messages[0].Text, NotSaved);
+    QVERIFY(!VarChangeForm->isVisible());
+    QVERIFY(f.Exceptions.empty());
+    folderIntact();
+
+    // The file comes back: the next tick shows it, the next save goes through.
+    QVERIFY(QDir(path).removeRecursively());
+    f.Write("p.kvo", ProjectText({{"Name", 1, 0, "by the expert"}, {"Flag", 0, 0, "0"}}));
+    f.Handle([] { MainForm->Timer1Timer(); });
+    QCOMPARE(GridCell(Grid(), 3, 1), std::string("by the expert"));
+    GridSetRow(Grid(), 2);
+    f.Answers.push_back(IDYES);
+    f.Handle([] { MainForm->StringGrid1DblClick(); });
+    QCOMPARE(ValueOf(project, 2), std::string("1"));
+    QCOMPARE(ValueOf(project, 1), std::string("by the expert"));
+    QVERIFY(f.Exceptions.empty());
+}
+
+void TestDiskFaults::replaceRace_folderInTheWay_failsCleanly() {
+    // A folder appearing after the last look, at the moment of the replace: the write fails
+    // naming the file, the folder stays, nothing is left beside it.
+    QTemporaryDir dir;
+    const std::string path = dir.filePath("p.kvo").toStdString();
+    TIniFile ini(path);
+    ini.WriteString("Kivo 1.0", "Var_Cnt", "0");
+    QVERIFY(QDir().mkpath(dir.filePath("p.kvo/inside")));
+    try {
+        ini.UpdateFileIfUnchanged();
+        QFAIL("no error for a folder in the way");
+    } catch (const Exception &e) {
+        QVERIFY2(std::string(e.what()).find(path) != std::string::npos, e.what());
+    }
+    QVERIFY(QFileInfo(dir.filePath("p.kvo")).isDir());
+    QCOMPARE(Others(dir.path().toStdString(), {"p.kvo"}), QStringList());
+
+    // Gone again: the same object writes.
+    QVERIFY(QDir(dir.filePath("p.kvo")).removeRecursively());
+    QVERIFY(ini.UpdateFileIfUnchanged());
+    QCOMPARE(ValueOf(path, 1), std::string("?"));
+    QCOMPARE(TIniFile(path).ReadString("Kivo 1.0", "Var_Cnt", "?"), std::string("0"));
+}
+
+void TestDiskFaults::save_keepsLinkAndPermissions() {
+#ifdef Q_OS_UNIX
+    // A project reached through a symbolic link: a save replaces the target, the link stays,
+    // and so do the file's permissions.
+    TKivoFixture f;
+    QVERIFY(QDir(f.Dir.path()).mkdir("real"));
+    const QString real = QString::fromStdString(f.Path("real/p.kvo"));
+    f.Write("real/p.kvo", ProjectText(TwoVars));
+    const auto permissions = QFile::ReadOwner | QFile::WriteOwner | QFile::ReadGroup;
+    QVERIFY(QFile::setPermissions(real, permissions));
+    QVERIFY(QFile::link(real, QString::fromStdString(f.Path("p.kvo"))));
+    OpenProject(f, f.Path("p.kvo"));
+    GridSetRow(Grid(), 2);
+    f.Answers.push_back(IDYES);
+    f.Handle([] { MainForm->StringGrid1DblClick(); });
+    QVERIFY(f.Exceptions.empty());
+    QVERIFY(QFileInfo(QString::fromStdString(f.Path("p.kvo"))).isSymbolicLink());
+    QCOMPARE(ValueOf(real.toStdString(), 2), std::string("1"));
+    QCOMPARE(QFile::permissions(real) & 0x7077, permissions & 0x7077); // owner, group, others
+    QCOMPARE(Others(f.Path("real"), {"p.kvo"}), QStringList());
+#else
+    QSKIP("symbolic links and POSIX permissions");
+#endif
+}
+
+void TestDiskFaults::projectDeletedWhileOpen_keepsViewAndComesBack() {
+    TKivoFixture f;
+    const std::string project = f.Path("p.kvo");
+    f.Write("p.kvo", ProjectText(TwoVars));
+    OpenProject(f, project);
+    const std::vector<std::string> shown = Rows();
+    const auto remove = [&] {
+        QVERIFY(QFile::remove(QString::fromStdString(project)));
+    };
+
+    // Deleted while the question is open: the notice, and the file is not made anew.
+    GridSetRow(Grid(), 2);
+    f.OnMessage = [&](const TShownMessage &m) {
+        if (m.Flags == MB_YESNO)
+            remove();
+    };
+    f.Answers.push_back(IDYES);
+    f.Handle([] { MainForm->StringGrid1DblClick(); });
+    f.OnMessage = nullptr;
+    QCOMPARE(f.Messages.size(), size_t(2));
+    QCOMPARE(f.Messages[1].Text, NotSaved);
+    QVERIFY(!f.Exists("p.kvo"));
+    QCOMPARE(Rows(), shown);
+
+    // Deleted while the change dialog is open.
+    f.Write("p.kvo", ProjectText(TwoVars));
+    f.Handle([] { MainForm->Timer1Timer(); });
+    GridSetRow(Grid(), 1);
+    f.Messages.clear();
+    RunDialog(f, {Type("new"), remove, PressOk()});
+    QCOMPARE(f.Messages.size(), size_t(1));
+    QCOMPARE(f.Messages[0].Text, NotSaved);
+    QVERIFY(!VarChangeForm->isVisible());
+    QVERIFY(!f.Exists("p.kvo"));
+
+    // Missing for a while, the real timer running: the last view stays, nothing can be acted on.
+    f.Messages.clear();
+    QTest::qWait(1200);
+    QCOMPARE(Rows(), shown);
+    f.Answers.push_back(IDYES);
+    f.Handle([] { MainForm->StringGrid1DblClick(); });
+    QVERIFY(f.Messages.empty());
+    QVERIFY(!f.Exists("p.kvo"));
+    f.Answers.clear();
+
+    // Back again: the timer shows it, a save goes through.
+    f.Write("p.kvo", ProjectText({{"Name", 1, 0, "back"}, {"Flag", 0, 0, "1"}}));
+    QTRY_COMPARE_WITH_TIMEOUT(GridCell(Grid(), 3, 1), std::string("back"), 5000);
+    GridSetRow(Grid(), 2);
+    f.Answers.push_back(IDYES);
+    f.Handle([] { MainForm->StringGrid1DblClick(); });
+    QCOMPARE(ValueOf(project, 2), std::string("0"));
+    QCOMPARE(GridCell(Grid(), 3, 2), std::string("false"));
+    QVERIFY(f.Exceptions.empty());
+    QVERIFY(f.UnexpectedQuestions.empty());
+}
+
+void TestDiskFaults::projectDiskUnwritable_saveFailsClearly_data() {
+    QTest::addColumn<int>("fault");
+    QTest::newRow("read-only file system") << int(ReadOnlyDisk);
+    QTest::newRow("full file system") << int(FullDisk);
+}
+
+void TestDiskFaults::projectDiskUnwritable_saveFailsClearly() {
+    QFETCH(int, fault);
+    TKivoFixture f;
+    const std::string folder = f.Path("disk");
+    TFaultInjector injector(TFault(fault), folder);
+    if (const QString why = injector.Unavailable(); !why.isEmpty())
+        QSKIP(qPrintable(why));
+    const std::string project = folder + "/p.kvo";
+    {
+        QFile file(QString::fromStdString(project));
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        file.write(QByteArray::fromStdString(ProjectText(TwoVars)));
+    }
+    OpenProject(f, project);
+    const std::string before = ProjectText(TwoVars);
+    const auto onDisk = [&] {
+        QFile file(QString::fromStdString(project));
+        return file.open(QIODevice::ReadOnly) ? file.readAll().toStdString() : std::string("?");
+    };
+    QVERIFY(injector.Apply());
+
+    // A toggle and a typed value: each shows the failure naming the file; the file stays.
+    GridSetRow(Grid(), 2);
+    f.Answers.push_back(IDYES);
+    f.Handle([] { MainForm->StringGrid1DblClick(); });
+    QCOMPARE(f.Exceptions.size(), size_t(1));
+    QVERIFY2(Names(f.Exceptions, project), f.Exceptions.back().c_str());
+    bool openAfterFailure = false;
+    GridSetRow(Grid(), 1);
+    RunDialog(f, {Type("new"), PressOk(), [&] {
+                      openAfterFailure = VarChangeForm->isVisible();
+                  }});
+    QVERIFY(openAfterFailure);
+    QCOMPARE(f.Exceptions.size(), size_t(2));
+    QVERIFY(Names(f.Exceptions, project));
+    for (const TShownMessage &m : f.Messages)
+        QVERIFY(m.Text != NotSaved);
+    QCOMPARE(onDisk(), before);
+    QCOMPARE(Others(folder, {"p.kvo", "filler"}), QStringList());
+    QVERIFY(!MainForm->Saving);
+
+    // Ticks go on reading it.
+    f.Handle([] { MainForm->Timer1Timer(); });
+    QCOMPARE(MainForm->VarCount, 2);
+    QCOMPARE(GridCell(Grid(), 3, 1), std::string("old"));
+
+    // Room again: the expert's next write shows, the next save goes through.
+    QVERIFY(injector.Remove());
+    {
+        QFile file(QString::fromStdString(project));
+        QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
+        file.write(QByteArray::fromStdString(
+            ProjectText({{"Name", 1, 0, "by the expert"}, {"Flag", 0, 0, "0"}})));
+    }
+    f.Handle([] { MainForm->Timer1Timer(); });
+    QCOMPARE(GridCell(Grid(), 3, 1), std::string("by the expert"));
+    GridSetRow(Grid(), 2);
+    f.Answers.push_back(IDYES);
+    f.Handle([] { MainForm->StringGrid1DblClick(); });
+    QCOMPARE(f.Exceptions.size(), size_t(2));
+    QCOMPARE(ValueOf(project, 2), std::string("1"));
+    QCOMPARE(ValueOf(project, 1), std::string("by the expert"));
+}
+
+void TestDiskFaults::settingsUnwritable_openAndClose_data() {
+    QTest::addColumn<int>("fault");
+    QTest::newRow("folder gone") << int(MissingFolder);
+    QTest::newRow("file-size limit") << int(FileSizeLimit);
+    QTest::newRow("read-only file system") << int(ReadOnlyDisk);
+    QTest::newRow("full file system") << int(FullDisk);
+}
+
+void TestDiskFaults::settingsUnwritable_openAndClose() {
+    QFETCH(int, fault);
+    TKivoFixture f;
+    const std::string appDir = f.Path("app");
+    TFaultInjector injector(TFault(fault), appDir);
+    if (const QString why = injector.Unavailable(); !why.isEmpty())
+        QSKIP(qPrintable(why));
+    const std::string settings = appDir + "/kivo.ini";
+    const std::string project = f.Path("p.kvo");
+    f.Write("p.kvo", ProjectText(TwoVars));
+    const auto writeSettings = [&](const std::string &text) {
+        QFile file(QString::fromStdString(settings));
+        QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
+        file.write(QByteArray::fromStdString(text));
+    };
+    const auto settingsText = [&] {
+        QFile file(QString::fromStdString(settings));
+        return file.open(QIODevice::ReadOnly) ? file.readAll().toStdString() : std::string("?");
+    };
+    const std::string firstSettings = "[Kivo]\r\nMTPath=/mt\r\nProject=\r\n";
+    writeSettings(firstSettings);
+    Application->SetExeName(appDir + "/kivo");
+    f.Show();
+    QVERIFY(!MainForm->ProjectOpen);
+    QVERIFY(f.Messages.empty());
+
+    // Open: the failed write is shown naming the settings file, which stays as it was.
+    QVERIFY(injector.Apply());
+    f.OpenAnswer = project;
+    f.Handle([] { MainForm->Open1Click(); });
+    QCOMPARE(f.Exceptions.size(), size_t(1));
+    QVERIFY2(Names(f.Exceptions, settings), f.Exceptions.back().c_str());
+    QVERIFY(!MainForm->ProjectOpen);
+    QVERIFY(injector.Remove());
+    QCOMPARE(settingsText(), firstSettings);
+    QCOMPARE(Others(appDir, {"kivo.ini"}), QStringList());
+
+    // Writable again: Open goes through and is remembered.
+    f.Handle([] { MainForm->Open1Click(); });
+    QCOMPARE(f.Exceptions.size(), size_t(1));
+    QVERIFY(MainForm->ProjectOpen);
+    f.Handle([] { MainForm->Timer1Timer(); });
+    QCOMPARE(MainForm->VarCount, 2);
+    const std::string remembered = settingsText();
+    QCOMPARE(remembered, "[Kivo]\r\nMTPath=/mt\r\nProject=" + project + "\r\n");
+
+    // Close: closed in memory, the failure shown, the settings file as it was.
+    QVERIFY(injector.Apply());
+    f.Answers.push_back(IDYES);
+    f.Handle([] { MainForm->Close1Click(); });
+    QCOMPARE(f.Exceptions.size(), size_t(2));
+    QVERIFY(Names(f.Exceptions, settings));
+    QVERIFY(!MainForm->ProjectOpen);
+    QCOMPARE(MainForm->windowTitle(), QString("Kivo"));
+    f.Handle([] { MainForm->Timer1Timer(); });
+    QCOMPARE(GridRowCount(Grid()), 2);
+    QVERIFY(injector.Remove());
+    QCOMPARE(settingsText(), remembered);
+    QCOMPARE(f.Read("p.kvo"), ProjectText(TwoVars));
+
+    // And Kivo goes on: the project opens again.
+    f.Handle([] { MainForm->Open1Click(); });
+    QCOMPARE(f.Exceptions.size(), size_t(2));
+    QVERIFY(MainForm->ProjectOpen);
+    QVERIFY(f.UnexpectedQuestions.empty());
+}
+
+QTEST_MAIN(TestDiskFaults)
+#include "tst_diskfaults.moc"
