@@ -8,9 +8,13 @@ source scripts/setup.sh
 
 dir=build
 flags=(-DCMAKE_BUILD_TYPE=RelWithDebInfo)
+ctest_flags=()
 if [ "${1:-}" = "--sanitize" ]; then
     dir=build-sanitize
     flags=(-DCMAKE_BUILD_TYPE=Debug -DKIVO_SANITIZE=ON)
+    # The soak counts races against a live expert, whose rate the plain build's speed sets; the
+    # sanitized build is several times slower and widens them. Its code paths run in other tests.
+    ctest_flags=(-LE soak)
     export ASAN_OPTIONS=detect_leaks=1:abort_on_error=1
     export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
     export LSAN_OPTIONS="suppressions=$PWD/tests/lsan.supp:print_suppressions=0"
@@ -21,4 +25,4 @@ cmake -S . -B "$dir" "${flags[@]}" >/dev/null
 cmake --build "$dir" -j"$(nproc)"
 cd "$dir"
 export QT_QPA_PLATFORM=offscreen
-ctest --output-on-failure -j"$(nproc)"
+ctest --output-on-failure -j"$(nproc)" "${ctest_flags[@]}"
