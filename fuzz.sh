@@ -11,7 +11,7 @@ seconds=${1:-60}
 kivo_install "${kivo_packages[@]}" clang-14 libclang-rt-14-dev
 
 dir=build-fuzz
-CC=clang CXX=clang++ cmake -S . -B "$dir" -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+CC=clang-14 CXX=clang++-14 cmake -S . -B "$dir" -DCMAKE_BUILD_TYPE=RelWithDebInfo \
     -DKIVO_FUZZ=ON -DKIVO_TESTS=OFF >/dev/null
 cmake --build "$dir" -j2 --target fuzz_inifile fuzz_project
 
