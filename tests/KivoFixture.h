@@ -12,11 +12,16 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QTableWidget>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QTimer>
 
 #include <deque>
 #include <functional>
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
@@ -139,4 +144,53 @@ inline std::string ProjectText(const std::vector<TProjectVar> &vars, int count =
         text += n + "_Value=" + vars[i].Value + "\r\n";
     }
     return text;
+}
+
+inline QTableWidget *Grid() {
+    return MainForm->findChild<QTableWidget *>("StringGrid1");
+}
+
+// Plays a user at the change dialog that a double-click opens: each step runs inside its modal
+// loop, in order; whatever is still open at the end is cancelled so that a failing test cannot
+// hang.
+inline void RunDialog(TKivoFixture &f, std::vector<std::function<void()>> steps) {
+    auto queue = std::make_shared<std::deque<std::function<void()>>>(steps.begin(), steps.end());
+    auto next = std::make_shared<std::function<void()>>();
+    auto schedule = [next] {
+        QTimer::singleShot(0, [next] {
+            if (*next)
+                (*next)();
+        });
+    };
+    *next = [queue, schedule] {
+        if (!VarChangeForm->isVisible())
+            return;
+        if (queue->empty()) {
+            VarChangeForm->reject();
+            return;
+        }
+        auto step = queue->front();
+        queue->pop_front();
+        step();
+        schedule();
+    };
+    schedule();
+    f.Handle([] { MainForm->StringGrid1DblClick(); });
+    *next = nullptr;
+}
+
+inline QLineEdit *Edit1() {
+    return VarChangeForm->findChild<QLineEdit *>("Edit1");
+}
+
+// Dialog steps: type a text into the edit box, press OK.
+inline auto Type(const QString &text) {
+    return [text] {
+        Edit1()->setText(text);
+    };
+}
+inline auto PressOk() {
+    return [] {
+        QTest::mouseClick(VarChangeForm->findChild<QPushButton *>("Button1"), Qt::LeftButton);
+    };
 }

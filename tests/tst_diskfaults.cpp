@@ -23,10 +23,6 @@ namespace {
 
 const std::string NotSaved = "Project file has changed. The new value is not saved.";
 
-QTableWidget *Grid() {
-    return MainForm->findChild<QTableWidget *>("StringGrid1");
-}
-
 std::vector<std::string> Rows() {
     std::vector<std::string> cells;
     for (int row = 0; row < GridRowCount(Grid()); ++row) {
@@ -34,45 +30,6 @@ std::vector<std::string> Rows() {
             cells.push_back(GridCell(Grid(), col, row));
     }
     return cells;
-}
-
-// Plays a user at the open change dialog: each step runs inside its modal loop, in order;
-// whatever is still open at the end is cancelled so that a failing test cannot hang.
-void RunDialog(TKivoFixture &f, std::vector<std::function<void()>> steps) {
-    auto queue = std::make_shared<std::deque<std::function<void()>>>(steps.begin(), steps.end());
-    auto next = std::make_shared<std::function<void()>>();
-    auto schedule = [next] {
-        QTimer::singleShot(0, [next] {
-            if (*next)
-                (*next)();
-        });
-    };
-    *next = [queue, schedule] {
-        if (!VarChangeForm->isVisible())
-            return;
-        if (queue->empty()) {
-            VarChangeForm->reject();
-            return;
-        }
-        auto step = queue->front();
-        queue->pop_front();
-        step();
-        schedule();
-    };
-    schedule();
-    f.Handle([] { MainForm->StringGrid1DblClick(); });
-    *next = nullptr;
-}
-
-auto Type(const QString &text) {
-    return [text] {
-        VarChangeForm->findChild<QLineEdit *>("Edit1")->setText(text);
-    };
-}
-auto PressOk() {
-    return [] {
-        QTest::mouseClick(VarChangeForm->findChild<QPushButton *>("Button1"), Qt::LeftButton);
-    };
 }
 
 std::string ValueOf(const std::string &path, int var) {

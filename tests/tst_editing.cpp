@@ -17,12 +17,6 @@
 
 namespace {
 
-QTableWidget *Grid() {
-    return MainForm->findChild<QTableWidget *>("StringGrid1");
-}
-QLineEdit *Edit1() {
-    return VarChangeForm->findChild<QLineEdit *>("Edit1");
-}
 QPushButton *Button(const char *name) {
     return VarChangeForm->findChild<QPushButton *>(name);
 }
@@ -56,45 +50,6 @@ std::string ValidDate() {
     if (format.FieldOrder == TShortDateFormat::YMD)
         return "2003" + sep + "2" + sep + "1";
     return "1" + sep + "2" + sep + "2003";
-}
-
-// Plays a user at the open change dialog: each step runs inside its modal loop, in order;
-// whatever is still open at the end is cancelled so that a failing test cannot hang.
-void RunDialog(TKivoFixture &f, std::vector<std::function<void()>> steps) {
-    auto queue = std::make_shared<std::deque<std::function<void()>>>(steps.begin(), steps.end());
-    auto next = std::make_shared<std::function<void()>>();
-    auto schedule = [next] {
-        QTimer::singleShot(0, [next] {
-            if (*next)
-                (*next)();
-        });
-    };
-    *next = [queue, schedule] {
-        if (!VarChangeForm->isVisible())
-            return;
-        if (queue->empty()) {
-            VarChangeForm->reject();
-            return;
-        }
-        auto step = queue->front();
-        queue->pop_front();
-        step();
-        schedule();
-    };
-    schedule();
-    f.Handle([] { MainForm->StringGrid1DblClick(); });
-    *next = nullptr;
-}
-
-auto Type(const QString &text) {
-    return [text] {
-        Edit1()->setText(text);
-    };
-}
-auto PressOk() {
-    return [] {
-        QTest::mouseClick(Button("Button1"), Qt::LeftButton);
-    };
 }
 
 } // namespace

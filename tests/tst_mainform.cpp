@@ -7,10 +7,6 @@
 
 namespace {
 
-QTableWidget *Grid() {
-    return MainForm->findChild<QTableWidget *>("StringGrid1");
-}
-
 std::vector<std::string> Row(int row) {
     std::vector<std::string> cells;
     for (int col = 0; col < 4; ++col)

@@ -26,38 +26,6 @@ constexpr int RunSeconds = 20;
 // by the other side; booleans and actions repeat values, so each waits this long.
 constexpr qint64 RepeatPauseMs = 2000;
 
-QTableWidget *Grid() {
-    return MainForm->findChild<QTableWidget *>("StringGrid1");
-}
-
-// Plays a user at the open change dialog: each step runs inside its modal loop, in order;
-// whatever is still open at the end is cancelled.
-void RunDialog(TKivoFixture &f, std::vector<std::function<void()>> steps) {
-    auto queue = std::make_shared<std::deque<std::function<void()>>>(steps.begin(), steps.end());
-    auto next = std::make_shared<std::function<void()>>();
-    auto schedule = [next] {
-        QTimer::singleShot(0, [next] {
-            if (*next)
-                (*next)();
-        });
-    };
-    *next = [queue, schedule] {
-        if (!VarChangeForm->isVisible())
-            return;
-        if (queue->empty()) {
-            VarChangeForm->reject();
-            return;
-        }
-        auto step = queue->front();
-        queue->pop_front();
-        step();
-        schedule();
-    };
-    schedule();
-    f.Handle([] { MainForm->StringGrid1DblClick(); });
-    *next = nullptr;
-}
-
 // A date in the system's short date format.
 std::string DateText(const QDate &date) {
     const TShortDateFormat &format = SystemShortDateFormat();
