@@ -242,7 +242,8 @@ const char PathDelim = '/';
 #endif
 
 std::string IntToStr(std::int32_t value) {
-    return QByteArray::number(value).toStdString();
+    // Decimal, '-' before a negative value; no heap for it, and every key name is made with it.
+    return std::to_string(value);
 }
 
 std::int32_t StrToInt(const std::string &text) {

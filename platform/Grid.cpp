@@ -4,6 +4,8 @@
 
 #include <QHeaderView>
 
+#include <algorithm>
+
 void GridSetRowCount(QTableWidget *grid, int rowCount) {
     const int rows = rowCount < 1 ? 0 : rowCount - 1;
     if (grid->rowCount() != rows)
@@ -16,17 +18,30 @@ int GridRowCount(const QTableWidget *grid) {
     return grid->rowCount() + 1;
 }
 
+namespace {
+
+bool IsAscii(const std::string &text) {
+    return std::all_of(text.begin(), text.end(),
+                       [](char c) { return static_cast<unsigned char>(c) < 0x80; });
+}
+
+} // namespace
+
 void GridSetCell(QTableWidget *grid, int col, int row, const std::string &text) {
     if (col < 0 || col >= grid->columnCount() || row < 0 || row > grid->rowCount())
         return;
-    const QString qtext = ToQString(text);
     QTableWidgetItem *item = row == 0 ? grid->horizontalHeaderItem(col) : grid->item(row - 1, col);
     if (item) {
-        if (item->text() != qtext)
-            item->setText(qtext);
+        // The refresh sets every cell every second and most show that text already: compare
+        // before converting. ASCII reads the same in every local 8-bit codec.
+        const QString shown = item->text();
+        if (IsAscii(text) ? shown == QLatin1StringView(text.data(), qsizetype(text.size()))
+                          : shown == ToQString(text))
+            return;
+        item->setText(ToQString(text));
         return;
     }
-    item = new QTableWidgetItem(qtext);
+    item = new QTableWidgetItem(ToQString(text));
     item->setFlags(Qt::ItemIsEnabled | Qt::ItemIsSelectable);
     if (row == 0)
         grid->setHorizontalHeaderItem(col, item);

@@ -18,6 +18,7 @@
 #include <algorithm>
 #include <chrono>
 #include <cstdint>
+#include <cstring>
 #include <deque>
 #include <filesystem>
 #include <memory>
@@ -78,6 +79,8 @@ void AppendEncodedValue(std::string &out, std::string_view value) {
 bool EqualsIgnoringAsciiCase(std::string_view a, std::string_view b) {
     if (a.size() != b.size())
         return false;
+    if (a == b)
+        return true; // names are mostly asked for as the file spells them: the cheap test first
     for (std::size_t i = 0; i < a.size(); ++i) {
         if (LowerAscii(a[i]) != LowerAscii(b[i]))
             return false;
@@ -85,13 +88,36 @@ bool EqualsIgnoringAsciiCase(std::string_view a, std::string_view b) {
     return true;
 }
 
-// A hash that ignores ASCII letter case: FNV-1a over the lowered bytes, then mixed so that the
-// low bits, which pick the slot, depend on every byte.
+// The eight bytes of a word with the ASCII capitals lowered, all at once: a byte whose top bit is
+// clear and whose low seven bits are 'A'..'Z' gets 0x20 added, as LowerAscii does byte by byte.
+constexpr std::uint64_t LowerAsciiWord(std::uint64_t word) {
+    constexpr std::uint64_t ones = 0x0101010101010101ull;
+    const std::uint64_t low7 = word & (0x7F * ones);
+    const std::uint64_t atLeastA = low7 + (0x80 - 'A') * ones;   // top bit set from 'A' on
+    const std::uint64_t aboveZ = low7 + (0x80 - 'Z' - 1) * ones; // top bit set past 'Z'
+    const std::uint64_t capital = atLeastA & ~aboveZ & ~word & (0x80 * ones);
+    return word | (capital >> 2);
+}
+
+// A hash that ignores ASCII letter case: the lowered bytes eight at a time (each name is hashed
+// on every look-up, so not byte by byte), then mixed so that the low bits, which pick the slot,
+// depend on every byte.
 std::uint32_t HashIgnoringAsciiCase(std::string_view s, std::uint64_t seed) {
-    std::uint64_t h = 14695981039346656037ull ^ seed;
-    for (const char c : s) {
-        h ^= static_cast<unsigned char>(LowerAscii(c));
-        h *= 1099511628211ull;
+    std::uint64_t h = (14695981039346656037ull ^ seed) + s.size();
+    const auto add = [&h](std::uint64_t word) {
+        h = (h ^ LowerAsciiWord(word)) * 0x9E3779B97F4A7C15ull;
+        h ^= h >> 29;
+    };
+    std::size_t at = 0;
+    for (; at + 8 <= s.size(); at += 8) {
+        std::uint64_t word;
+        std::memcpy(&word, s.data() + at, 8);
+        add(word);
+    }
+    if (at < s.size()) {
+        std::uint64_t word = 0;
+        std::memcpy(&word, s.data() + at, s.size() - at);
+        add(word);
     }
     h ^= h >> 32;
     h *= 0xD6E8FEB86659FD93ull;
@@ -364,11 +390,19 @@ void TIniFile::Data::Parse() {
 
     constexpr std::uint32_t Ignored = FlatIndex::None; // inside a later section of a seen name
     std::uint32_t current = 0;
+    // Line ends are found with memchr, the next CR and the next LF apart: each is looked for
+    // again only once the scan has passed it, so a file with one kind of line break is searched
+    // once for the other.
+    std::size_t nextCr = s.find('\r', contentBegin);
+    std::size_t nextLf = s.find('\n', contentBegin);
     std::size_t pos = contentBegin;
     while (pos < s.size()) {
         const std::size_t lineBegin = pos;
-        while (pos < s.size() && !IsLineBreak(s[pos]))
-            ++pos;
+        if (nextCr < pos)
+            nextCr = s.find('\r', pos);
+        if (nextLf < pos)
+            nextLf = s.find('\n', pos);
+        pos = std::min({nextCr, nextLf, s.size()});
         const std::size_t lineEnd = pos;
         while (pos < s.size() && IsLineBreak(s[pos]))
             ++pos;

@@ -43,7 +43,8 @@ public:
     void FillGrid();
     void LoadProject();
     // Merges one change into what the file holds now and replaces the file. Returns false,
-    // writing nothing, when the file no longer holds the variable the change was meant for.
+    // writing nothing, when the file no longer holds the variable the change was meant for,
+    // or another writer changed it under every attempt.
     // Throws Exception when the file cannot be written; the old file then stays as it was.
     bool SaveProject(const TVarChange &change);
     void RefreshVars();
@@ -71,6 +72,12 @@ private:
     static std::int32_t ReadVars(const TIniFile &ini, TVarTable &table, std::int32_t &fileCount);
 
     bool FShown = false;
+    // The table ReadProject last parsed and the bytes it was parsed from: a tick that finds the
+    // file unchanged takes the table again instead of looking up every key once more.
+    std::string FParsedBytes;
+    bool FParsedValid = false;
+    std::int32_t FParsedCount = 0;
+    TVarTable FParsed;
 };
 
 extern TMainForm *MainForm;

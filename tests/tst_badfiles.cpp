@@ -15,10 +15,6 @@
 
 namespace {
 
-QTableWidget *Grid() {
-    return MainForm->findChild<QTableWidget *>("StringGrid1");
-}
-
 const QString ToTrue = "Do you want to change FALSE to TRUE?";
 const QString ToFalse = "Do you want to change TRUE to FALSE?";
 const QString NotFound = "Associated project file p.kvo is not found.";
