@@ -5,6 +5,7 @@
 
 #include "Aboutformunit.h"
 #include "Application.h"
+#include "Grid.h"
 #include "Mainformunit.h"
 #include "OpenDialog.h"
 #include "Varchangeformunit.h"
@@ -194,3 +195,18 @@ inline auto PressOk() {
         QTest::mouseClick(VarChangeForm->findChild<QPushButton *>("Button1"), Qt::LeftButton);
     };
 }
+
+// The four cells of a grid row, row 0 being the header.
+using Cells = std::vector<std::string>;
+inline Cells Row(int row) {
+    Cells cells;
+    for (int col = 0; col < 4; ++col)
+        cells.push_back(GridCell(Grid(), col, row));
+    return cells;
+}
+
+// A small project with one variable of each kind the grid shows differently.
+inline const std::vector<TProjectVar> FiveVars = {
+    {"Alpha", 0, 0, "1"},   {"Beta", 3, 1, "0.25"}, {"Gamma", 5, 2, "run"},
+    {"Delta", 2, 0, "007"}, {"Eps", 1, 0, "text"},
+};

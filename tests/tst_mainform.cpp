@@ -5,23 +5,7 @@
 #include <QTableWidget>
 #include <QWindow>
 
-namespace {
-
-std::vector<std::string> Row(int row) {
-    std::vector<std::string> cells;
-    for (int col = 0; col < 4; ++col)
-        cells.push_back(GridCell(Grid(), col, row));
-    return cells;
-}
-
-using Cells = std::vector<std::string>;
-
-const std::vector<TProjectVar> FiveVars = {
-    {"Alpha", 0, 0, "1"},   {"Beta", 3, 1, "0.25"}, {"Gamma", 5, 2, "run"},
-    {"Delta", 2, 0, "007"}, {"Eps", 1, 0, "text"},
-};
-
-} // namespace
+namespace {} // namespace
 
 class TestMainForm : public QObject {
     Q_OBJECT

@@ -9,20 +9,6 @@
 
 namespace {
 
-std::vector<std::string> Row(int row) {
-    std::vector<std::string> cells;
-    for (int col = 0; col < 4; ++col)
-        cells.push_back(GridCell(Grid(), col, row));
-    return cells;
-}
-
-using Cells = std::vector<std::string>;
-
-const std::vector<TProjectVar> FiveVars = {
-    {"Alpha", 0, 0, "1"},   {"Beta", 3, 1, "0.25"}, {"Gamma", 5, 2, "run"},
-    {"Delta", 2, 0, "007"}, {"Eps", 1, 0, "text"},
-};
-
 void Open(TKivoFixture &f, const std::string &content) {
     f.Write("p.kvo", content);
     f.Write("kivo.ini", "[Kivo]\r\nProject=" + f.Path("p.kvo") + "\r\n");
