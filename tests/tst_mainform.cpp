@@ -5,7 +5,6 @@
 #include <QTableWidget>
 #include <QWindow>
 
-
 class TestMainForm : public QObject {
     Q_OBJECT
 
