@@ -20,7 +20,8 @@ if [ "${1:-}" = "--sanitize" ]; then
     export LSAN_OPTIONS="suppressions=$PWD/tests/lsan.supp:print_suppressions=0"
 fi
 
-kivo_install "${kivo_packages[@]}" desktop-file-utils
+# The dialog tests measure text: a known font keeps them independent of the machine.
+kivo_install "${kivo_packages[@]}" desktop-file-utils fonts-dejavu-core
 cmake -S . -B "$dir" "${flags[@]}" >/dev/null
 cmake --build "$dir" -j"$(nproc)"
 cd "$dir"
