@@ -120,21 +120,29 @@ std::string VarPrefix(int index) {
 
 // ---- The three readers: each reads Var_Cnt and the 4 keys of every variable into a table. ----
 
+// Var_Cnt, then the four keys of each variable the table has room for, in the main window's
+// order; the readers differ only in how they answer one key.
+template <class ReadString, class ReadInteger>
+std::int32_t FillTable(ReadString readString, ReadInteger readInteger, TVarTable &table) {
+    const std::int32_t count = std::clamp<std::int32_t>(readInteger("Var_Cnt"), 0, MaxVars);
+    for (int i = 0; i < count; ++i) {
+        TVarEntry &slot = table[i];
+        const std::string var = VarPrefix(i);
+        slot.Title = readString(var + "_Title");
+        slot.Type = readInteger(var + "_Type");
+        slot.Status = readInteger(var + "_Status");
+        slot.Value = readString(var + "_Value");
+    }
+    return count;
+}
+
 std::int32_t ReadWithIniFile(const std::string &path, TVarTable &table) {
     const TIniFile ini(path);
     const std::string section = Section;
     const std::string none;
-    const std::int32_t count =
-        std::clamp<std::int32_t>(ini.ReadInteger(section, "Var_Cnt", 0), 0, MaxVars);
-    for (int i = 0; i < count; ++i) {
-        TVarEntry &slot = table[i];
-        const std::string var = VarPrefix(i);
-        slot.Title = ini.ReadString(section, var + "_Title", none);
-        slot.Type = ini.ReadInteger(section, var + "_Type", 0);
-        slot.Status = ini.ReadInteger(section, var + "_Status", 0);
-        slot.Value = ini.ReadString(section, var + "_Value", none);
-    }
-    return count;
+    return FillTable([&](const std::string &key) { return ini.ReadString(section, key, none); },
+                     [&](const std::string &key) { return ini.ReadInteger(section, key, 0); },
+                     table);
 }
 
 // A new QSettings object per read, as a fresh read of the file would use.
@@ -151,16 +159,7 @@ std::int32_t ReadWithQSettings(const std::string &path, TVarTable &table) {
             settings.value(QLatin1String(key.data(), qsizetype(key.size()))).toInt(&ok);
         return ok ? value : 0;
     };
-    const std::int32_t count = std::clamp<std::int32_t>(readInteger("Var_Cnt"), 0, MaxVars);
-    for (int i = 0; i < count; ++i) {
-        TVarEntry &slot = table[i];
-        const std::string var = VarPrefix(i);
-        slot.Title = readString(var + "_Title");
-        slot.Type = readInteger(var + "_Type");
-        slot.Status = readInteger(var + "_Status");
-        slot.Value = readString(var + "_Value");
-    }
-    return count;
+    return FillTable(readString, readInteger, table);
 }
 
 constexpr bool IsBlank(char c) {
@@ -242,16 +241,7 @@ std::int32_t ReadWithScan(const std::string &path, TVarTable &table) {
             TryStrToInt(value, result);
         return result;
     };
-    const std::int32_t count = std::clamp<std::int32_t>(readInteger("Var_Cnt"), 0, MaxVars);
-    for (int i = 0; i < count; ++i) {
-        TVarEntry &slot = table[i];
-        const std::string var = VarPrefix(i);
-        slot.Title = readString(var + "_Title");
-        slot.Type = readInteger(var + "_Type");
-        slot.Status = readInteger(var + "_Status");
-        slot.Value = readString(var + "_Value");
-    }
-    return count;
+    return FillTable(readString, readInteger, table);
 }
 
 using TReader = std::int32_t (*)(const std::string &, TVarTable &);

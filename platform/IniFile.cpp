@@ -321,6 +321,7 @@ struct TIniFile::Data {
     std::size_t changes = 0;            // held writes that change the content
 
     void Parse();
+    void Committed(std::string content);
     static std::uint32_t SectionHash(std::string_view name) {
         return HashIgnoringAsciiCase(name, 0);
     }
@@ -536,9 +537,18 @@ std::string TIniFile::Data::Build() const {
     return out;
 }
 
-TIniFile::TIniFile(std::string fileName) : d(std::make_unique<Data>()) {
+// What is on disk now is the new snapshot: later reads, writes and compares start from it.
+void TIniFile::Data::Committed(std::string content) {
+    StableReadCache().Remember(fileName, content);
+    snapshot = std::move(content);
+    Parse();
+}
+
+TIniFile::TIniFile(std::string fileName) : TIniFile(fileName, ReadFileStable(fileName)) {}
+
+TIniFile::TIniFile(std::string fileName, std::string snapshot) : d(std::make_unique<Data>()) {
     d->fileName = std::move(fileName);
-    d->snapshot = ReadFileStable(d->fileName);
+    d->snapshot = std::move(snapshot);
     d->Parse();
 }
 
@@ -646,9 +656,7 @@ void TIniFile::UpdateFile() {
         return;
     std::string content = d->Build();
     WriteAtomically(d->fileName, content);
-    StableReadCache().Remember(d->fileName, content);
-    d->snapshot = std::move(content);
-    d->Parse();
+    d->Committed(std::move(content));
 }
 
 bool TIniFile::UpdateFileIfUnchanged() {
@@ -684,9 +692,7 @@ bool TIniFile::UpdateFileIfUnchanged() {
         std::filesystem::remove(NativePath(staged), ignored);
         ThrowWriteError(d->fileName, QString::fromLocal8Bit(error.message()));
     }
-    StableReadCache().Remember(d->fileName, content);
-    d->snapshot = std::move(content);
-    d->Parse();
+    d->Committed(std::move(content));
     return true;
 }
 

@@ -16,6 +16,8 @@
 class TIniFile {
 public:
     explicit TIniFile(std::string fileName);
+    // The same on bytes the caller has already read from the file (ReadFileStable).
+    TIniFile(std::string fileName, std::string snapshot);
     ~TIniFile();
     TIniFile(const TIniFile &) = delete;
     TIniFile &operator=(const TIniFile &) = delete;

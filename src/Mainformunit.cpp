@@ -29,8 +29,9 @@ namespace {
 // How often a save merges again when another writer changed the file in the meantime.
 constexpr int SaveAttempts = 10;
 
-std::string VarKey(int index, const char *suffix) {
-    return "Var" + IntToStr(index + 1) + suffix;
+// "Var<n>", the start of the four key names of slot index.
+std::string VarPrefix(int index) {
+    return "Var" + IntToStr(index + 1);
 }
 
 const char *TypeWord(std::int32_t type) {
@@ -261,7 +262,7 @@ std::int32_t TMainForm::ReadVars(const TIniFile &ini, TVarTable &table, std::int
     for (int i = 0; i < count; ++i) {
         TVarEntry &slot = table[i];
         // The four keys of a variable share their start: made once, for the tick's sake.
-        const std::string var = "Var" + IntToStr(i + 1);
+        const std::string var = VarPrefix(i);
         slot.Title = ini.ReadString(section, var + "_Title", none);
         slot.Type = ini.ReadInteger(section, var + "_Type", 0);
         slot.Status = ini.ReadInteger(section, var + "_Status", 0);
@@ -271,14 +272,16 @@ std::int32_t TMainForm::ReadVars(const TIniFile &ini, TVarTable &table, std::int
 }
 
 void TMainForm::ReadProject() {
-    const TIniFile ini(ProjectPath);
     // The table depends on the file's bytes alone, and the expert leaves the file as it is for
-    // many ticks: while the file holds the bytes parsed last, that table is taken again. It is
-    // copied, so that Vars equals what the file holds whatever was done to Vars since.
-    if (!FParsedValid || ini.Snapshot() != FParsedBytes) {
+    // many ticks: while the file holds the bytes parsed last, that table is taken again without
+    // parsing. It is copied, so that Vars equals what the file holds whatever was done to Vars
+    // since.
+    std::string bytes = ReadFileStable(ProjectPath);
+    if (!FParsedValid || bytes != FParsedBytes) {
+        const TIniFile ini(ProjectPath, bytes);
         std::int32_t fileCount = 0;
         FParsedCount = ReadVars(ini, FParsed, fileCount);
-        FParsedBytes = ini.Snapshot();
+        FParsedBytes = std::move(bytes);
         FParsedValid = true;
     }
     std::copy(FParsed.begin(), FParsed.begin() + FParsedCount, Vars.begin());
@@ -339,10 +342,11 @@ bool TMainForm::SaveProject(const TVarChange &change) {
 
         ini.WriteInteger(ProjectSection, "Var_Cnt", fileCount);
         for (int i = 0; i < count; ++i) {
-            ini.WriteString(ProjectSection, VarKey(i, "_Title"), fresh[i].Title);
-            ini.WriteInteger(ProjectSection, VarKey(i, "_Type"), fresh[i].Type);
-            ini.WriteInteger(ProjectSection, VarKey(i, "_Status"), fresh[i].Status);
-            ini.WriteString(ProjectSection, VarKey(i, "_Value"), fresh[i].Value);
+            const std::string var = VarPrefix(i);
+            ini.WriteString(ProjectSection, var + "_Title", fresh[i].Title);
+            ini.WriteInteger(ProjectSection, var + "_Type", fresh[i].Type);
+            ini.WriteInteger(ProjectSection, var + "_Status", fresh[i].Status);
+            ini.WriteString(ProjectSection, var + "_Value", fresh[i].Value);
         }
         // The expert writes without a lock: when it changed the file since the read above,
         // merge again rather than put its older state back. A file that keeps changing under
@@ -352,8 +356,6 @@ bool TMainForm::SaveProject(const TVarChange &change) {
                 continue;
             return false;
         }
-        std::copy(fresh.begin(), fresh.begin() + count, Vars.begin());
-        VarCount = count;
         return true;
     }
 }
