@@ -48,12 +48,13 @@ QTableWidget *Grid() {
     return MainForm->findChild<QTableWidget *>("StringGrid1");
 }
 
-// The grid shows the table: one row per variable below the header, titles as read.
+// The grid shows the table: one row per variable below the header, titles as read. Every byte
+// survives the project code page both ways, so a title reads back exactly.
 void CheckGrid() {
     Check(MainForm->VarCount >= 0 && MainForm->VarCount <= MaxVars, "VarCount out of range");
     Check(GridRowCount(Grid()) == MainForm->VarCount + 1, "grid rows differ from VarCount + 1");
     for (int k = 0; k < MainForm->VarCount; ++k)
-        Check(GridCell(Grid(), 0, k + 1) == FromQString(ToQString(MainForm->Vars[k].Title)),
+        Check(GridCell(Grid(), 0, k + 1) == MainForm->Vars[k].Title,
               "a grid title differs from the variable's");
 }
 

@@ -1,6 +1,6 @@
 #include "Grid.h"
 
-#include "Conversions.h"
+#include "CodePage.h"
 
 #include <QHeaderView>
 
@@ -18,30 +18,23 @@ int GridRowCount(const QTableWidget *grid) {
     return grid->rowCount() + 1;
 }
 
-namespace {
-
-bool IsAscii(const std::string &text) {
-    return std::all_of(text.begin(), text.end(),
-                       [](char c) { return static_cast<unsigned char>(c) < 0x80; });
-}
-
-} // namespace
-
 void GridSetCell(QTableWidget *grid, int col, int row, const std::string &text) {
     if (col < 0 || col >= grid->columnCount() || row < 0 || row > grid->rowCount())
         return;
     QTableWidgetItem *item = row == 0 ? grid->horizontalHeaderItem(col) : grid->item(row - 1, col);
     if (item) {
         // The refresh sets every cell every second and most show that text already: compare
-        // before converting. ASCII reads the same in every local 8-bit codec.
+        // before converting. ASCII reads the same in every code page.
         const QString shown = item->text();
-        if (IsAscii(text) ? shown == QLatin1StringView(text.data(), qsizetype(text.size()))
-                          : shown == ToQString(text))
+        const bool ascii = std::all_of(text.begin(), text.end(),
+                                       [](char c) { return static_cast<unsigned char>(c) < 0x80; });
+        if (ascii ? shown == QLatin1StringView(text.data(), qsizetype(text.size()))
+                  : shown == ProjectToQString(text))
             return;
-        item->setText(ToQString(text));
+        item->setText(ProjectToQString(text));
         return;
     }
-    item = new QTableWidgetItem(ToQString(text));
+    item = new QTableWidgetItem(ProjectToQString(text));
     item->setFlags(Qt::ItemIsEnabled | Qt::ItemIsSelectable);
     if (row == 0)
         grid->setHorizontalHeaderItem(col, item);
@@ -54,7 +47,10 @@ std::string GridCell(const QTableWidget *grid, int col, int row) {
         return {};
     const QTableWidgetItem *item =
         row == 0 ? grid->horizontalHeaderItem(col) : grid->item(row - 1, col);
-    return item ? FromQString(item->text()) : std::string();
+    std::string bytes;
+    if (item)
+        ProjectFromQString(item->text(), bytes);
+    return bytes;
 }
 
 int GridRow(const QTableWidget *grid) {

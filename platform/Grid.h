@@ -10,9 +10,11 @@
 // Sets the number of rows, the fixed row included; below 1 counts as 1 (the header alone).
 void GridSetRowCount(QTableWidget *grid, int rowCount);
 int GridRowCount(const QTableWidget *grid);
+// Cells hold project text, converted with the project's code page (CodePage.h).
 // Sets a cell's text (shown as plain text); row 0 sets the header. Writes nothing when the
 // cell already shows that text.
 void GridSetCell(QTableWidget *grid, int col, int row, const std::string &text);
+// A cell's text as project bytes; a character the code page cannot carry reads as '?'.
 std::string GridCell(const QTableWidget *grid, int col, int row);
 // The selected row, counted with the fixed row: never 0 while the grid has a row below it.
 int GridRow(const QTableWidget *grid);

@@ -2,6 +2,7 @@
 
 #include "Aboutformunit.h"
 #include "Application.h"
+#include "CodePage.h"
 #include "Conversions.h"
 #include "Grid.h"
 #include "IniFile.h"
@@ -228,6 +229,8 @@ void TMainForm::ReadSettings() {
     const TIniFile ini(SettingsFileName());
     MTPath = ini.ReadString(SettingsSection, "MTPath", "");
     ProjectPath = ini.ReadString(SettingsSection, "Project", "");
+    // Set by hand where the expert's terminal runs with another code page; never written.
+    SetProjectCodePage(ProjectCodePageFor(ini.ReadInteger(SettingsSection, "CodePage", 0)));
 }
 
 void TMainForm::WriteSettings() {

@@ -1,6 +1,7 @@
 #include "Varchangeformunit.h"
 
 #include "Application.h"
+#include "CodePage.h"
 #include "Conversions.h"
 #include "Mainformunit.h"
 
@@ -80,13 +81,13 @@ void TVarChangeForm::FormShow() {
     FShownTitle = slot.Title;
     FShownType = slot.Type;
     FShownValue = slot.Value;
-    Label2->setText(ToQString(slot.Title));
+    Label2->setText(ProjectToQString(slot.Title));
     Label2->adjustSize();
     if (const char *name = TypeName(slot.Type)) {
         Label4->setText(QString::fromLatin1(name));
         Label4->adjustSize();
     }
-    Edit1->setText(ToQString(slot.Value));
+    Edit1->setText(ProjectToQString(slot.Value));
     Edit1->setFocus();
     Edit1->selectAll();
 }
@@ -96,12 +97,11 @@ void TVarChangeForm::Button1Click() {
         return;
     TVarEntry &slot = MainForm->Vars[VarIndex];
 
-    // Text the user left as shown keeps the stored bytes, which the local codec may not carry.
-    std::string text = FromQString(Edit1->text());
-    if (Edit1->text() == ToQString(FShownValue))
-        text = FShownValue;
-
-    bool valid = true;
+    // Text the user left as shown keeps the stored bytes, whatever they hold. Typed text the
+    // code page cannot carry is refused: a '?' in its place would store what nobody typed.
+    std::string text = FShownValue;
+    bool valid =
+        Edit1->text() == ProjectToQString(FShownValue) || ProjectFromQString(Edit1->text(), text);
     try {
         CheckValue(slot.Type, text);
     } catch (...) {

@@ -1,3 +1,4 @@
+#include "CodePage.h"
 #include "Conversions.h"
 #include "Exception.h"
 
@@ -49,6 +50,8 @@ private slots:
     void localCodecRoundTrip();
     void invalidUtf8IsReplaced_data();
     void invalidUtf8IsReplaced();
+    void projectCodePage_data();
+    void projectCodePage();
 };
 
 // Runs first, before any test assigns DecimalSeparator.
@@ -520,6 +523,35 @@ void TestConversions::invalidUtf8IsReplaced() {
     QFETCH(QByteArray, text);
     QFETCH(QByteArray, expected);
     QCOMPARE(QByteArray::fromStdString(FromQString(ToQString(bytes(text)))), expected);
+}
+
+void TestConversions::projectCodePage_data() {
+    QTest::addColumn<int>("codePage");
+    QTest::addColumn<QByteArray>("bytes");
+    QTest::addColumn<QString>("text");
+    // The same bytes read differently in the two code pages, and neither reads them as Latin-1.
+    QTest::newRow("1252") << 1252 << QByteArray("\x80 \xC6 \xBD \xE9 \x81\x8D\x8F\x90\x9D")
+                          << QString::fromUtf8("€ Æ ½ é \u0081\u008D\u008F\u0090\u009D");
+    QTest::newRow("1251") << 1251 << QByteArray("\x88 \xC6 \xE9 \x98")
+                          << QString::fromUtf8("€ Ж й \u0098");
+}
+
+// Unassigned bytes (the last ones of each row) come back as they were read.
+void TestConversions::projectCodePage() {
+    QFETCH(int, codePage);
+    QFETCH(QByteArray, bytes);
+    QFETCH(QString, text);
+    QCOMPARE(SetProjectCodePage(codePage), codePage);
+    QCOMPARE(ProjectToQString(bytes.toStdString()), text);
+    std::string written;
+    QVERIFY(ProjectFromQString(text, written));
+    QCOMPARE(QByteArray::fromStdString(written), bytes);
+
+    // What the code page cannot carry is refused, not stored as '?'.
+    const QString foreign = codePage == 1252 ? QString::fromUtf8("Ж") : QString::fromUtf8("½");
+    for (const QString &refused : {QString::fromUtf8("日本"), foreign, QString(QChar(0xD800))})
+        QVERIFY2(!ProjectFromQString("a" + refused, written), qPrintable(refused));
+    SetProjectCodePage(1252);
 }
 
 QTEST_GUILESS_MAIN(TestConversions)

@@ -5,6 +5,7 @@
 #include "IniFile.h"
 
 #include <QDateTime>
+#include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QTableWidget>
@@ -69,6 +70,7 @@ private slots:
     void save_landsOnTheSameVariableOrNowhere_data();
     void save_landsOnTheSameVariableOrNowhere();
     void save_failedWrite_keepsFileAndRecovers();
+    void text_travelsInTheExpertsCodePage();
 };
 
 void TestEditing::doubleClick_decisionTable_data() {
@@ -423,6 +425,29 @@ void TestEditing::save_failedWrite_keepsFileAndRecovers() {
 #else
     QSKIP("needs a file-size limit");
 #endif
+}
+
+// windows-1252, as an expert on a Western system writes it.
+void TestEditing::text_travelsInTheExpertsCodePage() {
+    const std::string title = "Gr\xF6\xDF\x65 caf\xE9";
+    const std::string odd = "odd\x81\x8D"; // bytes windows-1252 leaves unassigned
+    TKivoFixture f;
+    OpenProject(f, {{title, 1, 0, "Pr\xE9\x66\xE9r\xE9 \x80\x35"}, {odd, 1, 0, "x"}});
+    QCOMPARE(Grid()->item(0, 0)->text(), QString::fromUtf8("Größe café"));
+    QCOMPARE(Grid()->item(0, 3)->text(), QString::fromUtf8("Préféré €5"));
+
+    RunDialog(f, {[] {
+                      QCOMPARE(VarChangeForm->findChild<QLabel *>("Label2")->text(),
+                               QString::fromUtf8("Größe café"));
+                      QCOMPARE(Edit1()->text(), QString::fromUtf8("Préféré €5"));
+                  },
+                  Type(QString::fromUtf8("日本")), PressOk(), Type(QString::fromUtf8("Müller ½ €")),
+                  PressOk()});
+    QCOMPARE(f.Messages.size(), size_t(1));
+    QCOMPARE(f.Messages[0].Text, std::string("Variable value is incorrect"));
+    QCOMPARE(FileVar(f, 1).Value, std::string("M\xFCller \xBD \x80"));
+    QCOMPARE(FileVar(f, 1).Title, title);
+    QVERIFY(f.Read("p.kvo").find("Var2_Title=" + odd + "\r\n") != std::string::npos);
 }
 
 QTEST_MAIN(TestEditing)

@@ -1,5 +1,6 @@
 #include "KivoFixture.h"
 
+#include "CodePage.h"
 #include "Grid.h"
 
 #include <QTableWidget>
@@ -19,6 +20,7 @@ private slots:
     void timer_showsAnotherWritersChange();
     void settingsWriteFailure_isShownAndOldFileKept();
     void caption_showsFileNameLiterally();
+    void codePage_isReadFromSettingsAtStart();
 };
 
 void TestMainForm::firstStart_withoutSettings_opensNothingAndSaysNothing() {
@@ -321,6 +323,30 @@ void TestMainForm::caption_showsFileNameLiterally() {
     f.Handle([] { MainForm->Open1Click(); });
     QVERIFY(MainForm->ProjectOpen);
     QCOMPARE(MainForm->windowHandle()->title(), QString("Kivo - <b>x[*]&amp;.kvo"));
+}
+
+// The byte 0xC6 is Ж in windows-1251 and Æ in windows-1252.
+void TestMainForm::codePage_isReadFromSettingsAtStart() {
+    const std::vector<std::pair<std::string, int>> settings = {{"CodePage=1251\r\n", 1251},
+                                                               {"CodePage=99999\r\n", 1252},
+                                                               {"CodePage=abc\r\n", 1252},
+                                                               {"", 1252}};
+    for (const auto &[line, expected] : settings) {
+        TKivoFixture f;
+        f.Write("p.kvo", ProjectText({{"\xC6", 1, 0, "v"}}));
+        const std::string ini = "[Kivo]\r\n" + line + "Project=" + f.Path("p.kvo") + "\r\n";
+        f.Write("kivo.ini", ini);
+        f.Show();
+#ifdef Q_OS_WIN
+        // There the expert's code page is the system's, whatever the file says.
+        QCOMPARE(ProjectCodePage(), ProjectCodePageFor(0));
+        Q_UNUSED(expected);
+#else
+        QCOMPARE(ProjectCodePage(), expected);
+        QCOMPARE(Grid()->item(0, 0)->text(), QString(QChar(expected == 1251 ? 0x416 : 0xC6)));
+#endif
+        QCOMPARE(f.Read("kivo.ini"), ini);
+    }
 }
 
 QTEST_MAIN(TestMainForm)
