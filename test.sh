@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Builds Kivo and runs every test headless through CTest.
-#   ./test.sh             the plain build, in build/
+#   ./test.sh             the plain build, in build/, and its Debian package there
 #   ./test.sh --sanitize  AddressSanitizer and UndefinedBehaviorSanitizer, in build-sanitize/
 set -euo pipefail
 cd "$(dirname "$0")"
@@ -21,9 +21,15 @@ if [ "${1:-}" = "--sanitize" ]; then
 fi
 
 # The dialog tests measure text: a known font keeps them independent of the machine.
-kivo_install "${kivo_packages[@]}" desktop-file-utils fonts-dejavu-core
+# dpkg-dev: CPack asks dpkg-shlibdeps for the package's dependencies.
+kivo_install "${kivo_packages[@]}" desktop-file-utils fonts-dejavu-core dpkg-dev
 cmake -S . -B "$dir" "${flags[@]}" >/dev/null
 cmake --build "$dir" -j"$(nproc)"
 cd "$dir"
+# The plain build also leaves the Debian package here: kivo_<version>_<arch>.deb, stripped.
+if [ "$dir" = build ]; then
+    cpack -G DEB >/dev/null
+    ls ./*.deb
+fi
 export QT_QPA_PLATFORM=offscreen
 ctest --output-on-failure -j"$(nproc)" "${ctest_flags[@]}"

@@ -1,5 +1,5 @@
 // The profile (INI) file, read by the rules of the Windows profile API and written so that the
-// API reads back what was meant. The rules are in shared/profile-files.md.
+// API reads back what was meant. The rules are written out in docs/profile-files.md.
 //
 // The object keeps the snapshot's bytes and indexes them once: sections and keys are views into
 // the snapshot, hashed and compared without regard to ASCII letter case. Writes are held beside

@@ -9,11 +9,16 @@
 #include "Varchangeformunit.h"
 
 #include <QDateTime>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
 #include <QGuiApplication>
 #include <QHeaderView>
 #include <QLayout>
 #include <QMouseEvent>
 #include <QScreen>
+#include <QStandardPaths>
+#include <QTemporaryFile>
 
 #include <algorithm>
 #include <cstdio>
@@ -221,8 +226,30 @@ void TMainForm::About1Click() {
     AboutForm->exec();
 }
 
+// A portable copy keeps its settings beside the executable: whenever a kivo.ini is there, or one
+// could be put there. A copy installed where the user cannot write (/usr/bin, Program Files)
+// keeps them in the user's own configuration folder, which is made when missing.
 std::string TMainForm::SettingsFileName() const {
-    return AppDir + "kivo.ini";
+    const std::string besideExe = AppDir + "kivo.ini";
+    const QString local = QFile::decodeName(QByteArray::fromStdString(besideExe));
+    if (QFileInfo::exists(local))
+        return besideExe;
+    // Permission bits do not tell whether the folder takes a new file (root passes them by, a
+    // read-only or full disk ignores them): creating one does. The scratch file is removed again.
+    if (QTemporaryFile probe(local + QStringLiteral(".XXXXXX")); probe.open())
+        return besideExe;
+#ifdef Q_OS_WIN
+    // %APPDATA%, the roaming profile, where the settings follow the user to other machines (the
+    // configuration location Qt names there is the local one, %LOCALAPPDATA%).
+    const QString folder = QStandardPaths::writableLocation(QStandardPaths::AppDataLocation);
+#else
+    const QString folder = QStandardPaths::writableLocation(QStandardPaths::AppConfigLocation);
+#endif
+    if (folder.isEmpty())
+        return besideExe; // no home to go to: the failed write then says where it tried
+    QDir().mkpath(folder);
+    return QFile::encodeName(QDir::toNativeSeparators(folder + QStringLiteral("/kivo.ini")))
+        .toStdString();
 }
 
 void TMainForm::ReadSettings() {

@@ -5,6 +5,13 @@
 
 int main(int argc, char *argv[]) {
     TApplication app(argc, argv);
+    // Names the per-user settings folder (~/.config/kivo, %APPDATA%\Kivo) for every copy, however
+    // its executable is named.
+#ifdef Q_OS_WIN
+    QCoreApplication::setApplicationName(QStringLiteral("Kivo"));
+#else
+    QCoreApplication::setApplicationName(QStringLiteral("kivo"));
+#endif
     try {
         Application->Initialize();
         Application->MainFormOnTaskBar = true;

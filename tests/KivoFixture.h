@@ -1,7 +1,8 @@
 #pragma once
 
 // Drives the real forms the way a user would, with scripted answers to message boxes and the
-// open dialog, in a temporary folder that stands in for the executable's directory.
+// open dialog, in a temporary folder that stands in for the executable's directory. The user's
+// configuration folder is the folder "config" in it, so that no test touches the real one.
 
 #include "Aboutformunit.h"
 #include "Application.h"
@@ -42,6 +43,8 @@ public:
         if (!Application)
             FApp = std::make_unique<TApplication>(argc, argv);
         Application->SetExeName(Path("kivo"));
+        FOldConfigHome = qgetenv("XDG_CONFIG_HOME");
+        qputenv("XDG_CONFIG_HOME", QFile::encodeName(QString::fromStdString(Path("config"))));
         Application->SetMessageBoxHook(
             [this](const std::string &text, const std::string &caption, int flags) {
                 Messages.push_back({text, caption, flags});
@@ -73,6 +76,10 @@ public:
         Application->SetMessageBoxHook({});
         Application->SetExceptionHook({});
         TOpenDialog::SetExecuteHook({});
+        if (FOldConfigHome.isNull())
+            qunsetenv("XDG_CONFIG_HOME");
+        else
+            qputenv("XDG_CONFIG_HOME", FOldConfigHome);
     }
 
     TKivoFixture(const TKivoFixture &) = delete;
@@ -124,6 +131,7 @@ public:
 private:
     std::unique_ptr<TApplication> FApp;
     bool FCreated = false;
+    QByteArray FOldConfigHome;
 };
 
 // A project file of the layout the expert writes: CRLF, one section.

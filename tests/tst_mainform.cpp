@@ -3,8 +3,14 @@
 #include "CodePage.h"
 #include "Grid.h"
 
+#include <QScopeGuard>
 #include <QTableWidget>
 #include <QWindow>
+
+#ifdef Q_OS_LINUX
+#include <sys/stat.h>
+#include <unistd.h>
+#endif
 
 class TestMainForm : public QObject {
     Q_OBJECT
@@ -19,6 +25,7 @@ private slots:
     void tick_countChanges_keepHeaderAndTable();
     void timer_showsAnotherWritersChange();
     void settingsWriteFailure_isShownAndOldFileKept();
+    void settingsFile_besideExeOrPerUser();
     void caption_showsFileNameLiterally();
     void codePage_isReadFromSettingsAtStart();
 };
@@ -313,6 +320,70 @@ void TestMainForm::settingsWriteFailure_isShownAndOldFileKept() {
     QCOMPARE(f.Exceptions.size(), size_t(2));
     QVERIFY(!MainForm->ProjectOpen);
     QCOMPARE(f.Read("a.kvo"), ProjectText(FiveVars));
+}
+
+void TestMainForm::settingsFile_besideExeOrPerUser() {
+#ifndef Q_OS_LINUX
+    QSKIP("the per-user folder is moved for the test through XDG_CONFIG_HOME");
+#else
+    // The name main() gives the application, which names the per-user folder.
+    const QString testName = QCoreApplication::applicationName();
+    QCoreApplication::setApplicationName("kivo");
+    const auto restoreName = qScopeGuard([&] { QCoreApplication::setApplicationName(testName); });
+
+    // A folder that can be written, without kivo.ini: beside the executable, and trying the folder
+    // leaves nothing behind. (The other tests of this file start with a kivo.ini there.)
+    {
+        TKivoFixture f;
+        f.Create();
+        QCOMPARE(MainForm->SettingsFileName(), f.Path("kivo.ini"));
+        QCOMPARE(
+            QDir(f.Dir.path()).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot),
+            QStringList());
+    }
+
+    // A folder nobody can write in (as /usr/bin for a user), without kivo.ini: the per-user
+    // file, whose folder is made, and which an Open writes.
+    {
+        TKivoFixture f;
+        f.Write("a.kvo", ProjectText(FiveVars));
+        Application->SetExeName("/proc/kivo");
+        f.Show();
+        QCOMPARE(MainForm->SettingsFileName(), f.Path("config/kivo/kivo.ini"));
+        f.OpenAnswer = f.Path("a.kvo");
+        f.Handle([] { MainForm->Open1Click(); });
+        QVERIFY(f.Exceptions.empty());
+        QVERIFY(MainForm->ProjectOpen);
+        QCOMPARE(f.Read("config/kivo/kivo.ini"),
+                 "[Kivo]\r\nMTPath=\r\nProject=" + f.Path("a.kvo") + "\r\n");
+        QVERIFY(!f.Exists("kivo.ini"));
+    }
+
+    // A kivo.ini beside an executable whose folder cannot be written is still the one read. Root
+    // passes permission bits by, so a root test reads it as nobody.
+    {
+        TKivoFixture f;
+        QVERIFY(QDir(f.Dir.path()).mkdir("app"));
+        f.Write("app/kivo.ini", "[Kivo]\r\nMTPath=/t\r\nProject=/t/p.kvo\r\n");
+        Application->SetExeName(f.Path("app/kivo"));
+        f.Create();
+        QVERIFY(::chmod(f.Dir.path().toLocal8Bit().constData(), 0755) == 0);
+        QVERIFY(::chmod(f.Path("app").c_str(), 0555) == 0);
+        const auto writable = qScopeGuard([&] { ::chmod(f.Path("app").c_str(), 0755); });
+        const bool root = ::geteuid() == 0;
+        if (root)
+            QVERIFY(::seteuid(65534) == 0);
+        const auto back = qScopeGuard([root] {
+            if (root && ::seteuid(0) != 0)
+                qFatal("cannot return to root");
+        });
+        QVERIFY(!QFile(QString::fromStdString(f.Path("app/probe"))).open(QIODevice::WriteOnly));
+        MainForm->ReadSettings();
+        QCOMPARE(MainForm->MTPath, std::string("/t"));
+        QCOMPARE(MainForm->ProjectPath, std::string("/t/p.kvo"));
+        QVERIFY(!f.Exists("config"));
+    }
+#endif
 }
 
 void TestMainForm::caption_showsFileNameLiterally() {
