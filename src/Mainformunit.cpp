@@ -12,15 +12,20 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QFileSystemWatcher>
 #include <QGuiApplication>
 #include <QHeaderView>
+#include <QKeyEvent>
 #include <QLayout>
 #include <QMouseEvent>
+#include <QPainter>
 #include <QScreen>
 #include <QStandardPaths>
+#include <QStyledItemDelegate>
 #include <QTemporaryFile>
 
 #include <algorithm>
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -83,6 +88,47 @@ private:
     bool &FFlag;
 };
 
+// Sets a variable for as long as the scope lasts, then puts its old value back.
+template <class T> class TScopedValue {
+public:
+    TScopedValue(T &variable, T value) : FVariable(variable), FOld(variable) { FVariable = value; }
+    ~TScopedValue() { FVariable = FOld; }
+    TScopedValue(const TScopedValue &) = delete;
+    TScopedValue &operator=(const TScopedValue &) = delete;
+
+private:
+    T &FVariable;
+    T FOld;
+};
+
+// The number of grid columns, header included.
+constexpr int GridColumns = 4;
+
+// The background of a cell whose text a refresh changed: amber, mostly transparent, so that it
+// reads on light and dark palettes alike and the text keeps its own colour.
+const QColor HighlightColor(255, 176, 0, 96);
+
+// The selection covers a cell's background, and the selected row is often the one being
+// watched: a selected cell that changed gets a frame of the highlight's colour, inside the cell.
+class THighlightDelegate final : public QStyledItemDelegate {
+public:
+    using QStyledItemDelegate::QStyledItemDelegate;
+
+    void paint(QPainter *painter, const QStyleOptionViewItem &option,
+               const QModelIndex &index) const override {
+        QStyledItemDelegate::paint(painter, option, index);
+        if (!(option.state & QStyle::State_Selected) || !index.data(Qt::BackgroundRole).isValid())
+            return;
+        QColor frame = HighlightColor;
+        frame.setAlpha(255);
+        painter->save();
+        painter->setPen(QPen(frame, 2));
+        painter->setBrush(Qt::NoBrush);
+        painter->drawRect(QRectF(option.rect).adjusted(1, 1, -1, -1));
+        painter->restore();
+    }
+};
+
 // A benchmark hook for bench/idle.sh, and nothing else: with KIVO_TRACE_FIRST_FILL=1 in the
 // environment, the first fill of variable rows prints the wall-clock time to stderr, from which
 // the script takes the time from the start to a filled grid. Nothing depends on it.
@@ -97,10 +143,30 @@ void TraceFirstFill() {
                      static_cast<long long>(QDateTime::currentMSecsSinceEpoch()));
 }
 
+// The same kind of hook for the latency from a write to the grid: with KIVO_TRACE_CELLS=1, each
+// cell whose text a refresh changed prints the wall-clock time in microseconds, its place and its
+// new text to stderr.
+bool TraceCells() {
+    static const bool trace = [] {
+        const char *value = std::getenv("KIVO_TRACE_CELLS");
+        return value && std::strcmp(value, "1") == 0;
+    }();
+    return trace;
+}
+
+void TraceCell(int row, int col, const std::string &text) {
+    using std::chrono::microseconds;
+    const auto now = std::chrono::system_clock::now().time_since_epoch();
+    const auto us = static_cast<long long>(std::chrono::duration_cast<microseconds>(now).count());
+    std::fprintf(stderr, "cell epoch-us=%lld row=%d col=%d text=%s\n", us, row, col, text.c_str());
+}
+
 } // namespace
 
 TMainForm::TMainForm(QWidget *Owner)
-    : QMainWindow(Owner), Timer1(new QTimer(this)), OpenDialog1(this) {
+    : QMainWindow(Owner), Timer1(new QTimer(this)), OpenDialog1(this),
+      FWatcher(new QFileSystemWatcher(this)), FSettleTimer(new QTimer(this)),
+      FHighlightTimer(new QTimer(this)) {
     setupUi(this);
     setWindowFlags(Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
                    Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint);
@@ -116,8 +182,21 @@ TMainForm::TMainForm(QWidget *Owner)
     const int widths[] = {103, 107, 139, 318};
     for (int col = 0; col < 4; ++col)
         StringGrid1->setColumnWidth(col, widths[col]);
+    StringGrid1->setItemDelegate(new THighlightDelegate(StringGrid1));
+    StringGrid1->installEventFilter(this);
     StringGrid1->viewport()->installEventFilter(this);
     header->viewport()->installEventFilter(this);
+    // Only a change of a cell's text counts, not of its background; GridSetCell sets a text only
+    // when it differs, and a new cell reports no roles.
+    connect(StringGrid1->model(), &QAbstractItemModel::dataChanged, this,
+            [this](const QModelIndex &topLeft, const QModelIndex &bottomRight,
+                   const QList<int> &roles) {
+                if (!FCollecting || !(roles.isEmpty() || roles.contains(Qt::DisplayRole)))
+                    return;
+                for (int row = topLeft.row(); row <= bottomRight.row(); ++row)
+                    for (int col = topLeft.column(); col <= bottomRight.column(); ++col)
+                        FChangedCells.emplace_back(row + 1, col);
+            });
 
     OpenDialog1.DefaultExt = "*.kvo";
     OpenDialog1.Filter = "Kivo document (*.kvo)|*.kvo";
@@ -126,6 +205,15 @@ TMainForm::TMainForm(QWidget *Owner)
     connect(Close1, &QAction::triggered, this, Guarded([this] { Close1Click(); }));
     connect(About1, &QAction::triggered, this, Guarded([this] { About1Click(); }));
     connect(Timer1, &QTimer::timeout, this, Guarded([this] { Timer1Timer(); }));
+
+    // A watched file refreshes the grid through the tick itself, once its writer has paused.
+    FSettleTimer->setSingleShot(true);
+    connect(FSettleTimer, &QTimer::timeout, this, Guarded([this] { Timer1Timer(); }));
+    connect(FWatcher, &QFileSystemWatcher::fileChanged, this, [this] { ProjectNotified(); });
+    connect(FWatcher, &QFileSystemWatcher::directoryChanged, this, [this] { ProjectNotified(); });
+    FHighlightTimer->setSingleShot(true);
+    connect(FHighlightTimer, &QTimer::timeout, this, [this] { FadeHighlights(); });
+    FClock.start();
 
     AppDir = ExtractFilePath(Application->ExeName());
     Saving = false;
@@ -150,8 +238,17 @@ void TMainForm::showEvent(QShowEvent *event) {
     }
 }
 
-// The grid's double-click acts on the selected row wherever the pointer is, header included.
+// The grid's double-click acts on the selected row wherever the pointer is, header included;
+// Enter or Return on the grid does the same for the keyboard.
 bool TMainForm::eventFilter(QObject *watched, QEvent *event) {
+    if (event->type() == QEvent::KeyPress && watched == StringGrid1) {
+        const auto *key = static_cast<QKeyEvent *>(event);
+        if ((key->key() == Qt::Key_Return || key->key() == Qt::Key_Enter) &&
+            (key->modifiers() & ~Qt::KeypadModifier) == Qt::NoModifier) {
+            Guarded([this] { StringGrid1DblClick(); })();
+            return true;
+        }
+    }
     if (event->type() == QEvent::MouseButtonDblClick &&
         static_cast<QMouseEvent *>(event)->button() == Qt::LeftButton &&
         (watched == StringGrid1->viewport() ||
@@ -172,6 +269,8 @@ void TMainForm::SetCaption(const std::string &caption) {
 void TMainForm::FormShow() {
     DecimalSeparator = '.';
     ResetGrid();
+    // The grid is all there is to act on: arrows and Enter work from the start.
+    StringGrid1->setFocus();
     SetCaption("Kivo");
     ProjectPath.clear();
     ReadSettings();
@@ -197,11 +296,16 @@ void TMainForm::Open1Click() {
         return;
     }
     ProjectPath = OpenDialog1.FileName;
-    // Nothing of the project shown so far may be acted on until the new one is read.
+    // Nothing of the project shown so far may be acted on until the new one is read, and its
+    // first fill is not news.
     VarCount = 0;
+    FFilled = false;
+    ClearHighlights();
     WriteSettings();
     ProjectOpen = true;
     SetCaption("Kivo - " + ExtractFileName(ProjectPath));
+    WatchProject();
+    StringGrid1->setFocus();
 }
 
 void TMainForm::Close1Click() {
@@ -214,6 +318,7 @@ void TMainForm::Close1Click() {
 }
 
 void TMainForm::CloseProject() {
+    UnwatchProject();
     ResetGrid();
     SetCaption("Kivo");
     ProjectOpen = false;
@@ -273,6 +378,8 @@ bool TMainForm::IsProjectFile(const std::string &path) const {
 }
 
 void TMainForm::ResetGrid() {
+    ClearHighlights();
+    FFilled = false;
     StringGrid1->setColumnCount(4);
     GridSetRowCount(StringGrid1, 2);
     const char *headers[] = {"Variable", "Type", "Status", "Value"};
@@ -321,8 +428,15 @@ void TMainForm::ReadProject() {
 // Each cell whose text changes repaints itself alone, and only once control is back in the event
 // loop: turning the grid's updates off and on around the fill would repaint the whole grid every
 // second, which cost more than all the rest of a tick.
+//
+// Once the project's first fill is done, the cells whose text a fill changes are news: they are
+// collected from the grid's own change notices while the fill runs, and highlighted after it.
 void TMainForm::FillGrid() {
+    const bool news = FFilled;
+    FChangedCells.clear();
+    const TScopedValue collecting(FCollecting, news);
     GridSetRowCount(StringGrid1, VarCount + 1);
+    FLitUntil.resize(std::size_t(StringGrid1->rowCount()) * GridColumns, 0);
     for (int k = 0; k < VarCount; ++k) {
         const TVarEntry &slot = Vars[k];
         const int row = k + 1;
@@ -338,12 +452,73 @@ void TMainForm::FillGrid() {
         else
             GridSetCell(StringGrid1, 3, row, slot.Value);
     }
-    if (VarCount > 0)
+    if (VarCount > 0) {
+        FFilled = true;
         TraceFirstFill();
+    }
+    if (news)
+        HighlightChanges();
+}
+
+void TMainForm::HighlightChanges() {
+    if (FChangedCells.empty())
+        return;
+    const qint64 until = FClock.elapsed() + HighlightMs;
+    const QBrush brush(HighlightColor);
+    for (const auto &[row, col] : FChangedCells) {
+        if (TraceCells())
+            TraceCell(row, col, GridCell(StringGrid1, col, row));
+        QTableWidgetItem *item = StringGrid1->item(row - 1, col);
+        const std::size_t cell = std::size_t(row - 1) * GridColumns + std::size_t(col);
+        if (row == FOwnRow || !item || cell >= FLitUntil.size())
+            continue;
+        // Setting the brush a cell has already does nothing.
+        item->setBackground(brush);
+        FLitUntil[cell] = until;
+    }
+    FChangedCells.clear();
+    if (!FHighlightTimer->isActive())
+        FHighlightTimer->start(HighlightMs);
+}
+
+// One timer for every highlight: each time it fires, the highlights that are over go and it is
+// set for the next one to end. Highlights that end within a few milliseconds go together.
+void TMainForm::FadeHighlights() {
+    constexpr qint64 Together = 50;
+    const qint64 now = FClock.elapsed();
+    qint64 next = 0;
+    for (std::size_t cell = 0; cell < FLitUntil.size(); ++cell) {
+        qint64 &until = FLitUntil[cell];
+        if (until == 0)
+            continue;
+        if (until > now + Together) {
+            next = next == 0 ? until : std::min(next, until);
+            continue;
+        }
+        until = 0;
+        if (QTableWidgetItem *item =
+                StringGrid1->item(int(cell / GridColumns), int(cell % GridColumns)))
+            item->setBackground(QBrush());
+    }
+    if (next != 0)
+        FHighlightTimer->start(int(next - now));
+}
+
+void TMainForm::ClearHighlights() {
+    FHighlightTimer->stop();
+    for (std::size_t cell = 0; cell < FLitUntil.size(); ++cell) {
+        if (FLitUntil[cell] == 0)
+            continue;
+        if (QTableWidgetItem *item =
+                StringGrid1->item(int(cell / GridColumns), int(cell % GridColumns)))
+            item->setBackground(QBrush());
+    }
+    FLitUntil.clear();
 }
 
 void TMainForm::LoadProject() {
     ResetGrid();
+    WatchProject();
     ReadProject();
     FillGrid();
 }
@@ -397,7 +572,11 @@ bool TMainForm::SaveChange(const TVarChange &change) {
                                 MB_OK);
         return false;
     }
-    RefreshVars();
+    {
+        // What the user has just saved is no news to the user.
+        const TScopedValue own(FOwnRow, change.Index + 1);
+        RefreshVars();
+    }
     return true;
 }
 
@@ -410,9 +589,49 @@ void TMainForm::Timer1Timer() {
         return;
     if (Saving)
         return;
+    // Before the read, so that a write after it is noticed.
+    WatchProject();
     ReadProject();
     if (VarCount > 0)
         FillGrid();
+}
+
+// Watches the project file and its folder. Called before every refresh: a save of Kivo's own
+// replaces the file and a writer may delete and create it again, and either ends the watch of
+// the file; the folder's watch notices the new file.
+void TMainForm::WatchProject() {
+    if (!ProjectOpen || ProjectPath.empty())
+        return;
+    if (ProjectPath != FWatchedPath) {
+        UnwatchProject();
+        FWatchedPath = ProjectPath;
+        FWatchedFile = QFile::decodeName(QByteArray::fromStdString(ProjectPath));
+        FWatchedDir = QFileInfo(FWatchedFile).absolutePath();
+    }
+    if (!FWatcher->directories().contains(FWatchedDir) && QFileInfo::exists(FWatchedDir))
+        FWatcher->addPath(FWatchedDir);
+    if (!FWatcher->files().contains(FWatchedFile) && QFileInfo::exists(FWatchedFile))
+        FWatcher->addPath(FWatchedFile);
+}
+
+void TMainForm::UnwatchProject() {
+    FSettleTimer->stop();
+    const QStringList paths = FWatcher->files() + FWatcher->directories();
+    if (!paths.isEmpty())
+        FWatcher->removePaths(paths);
+    FWatchedPath.clear();
+    FWatchedFile.clear();
+    FWatchedDir.clear();
+}
+
+// The expert rewrites the file key by key: the refresh waits until the notifications pause, so
+// that it reads the file once, whole, yet no longer than WatchMaxWaitMs for a writer that never
+// pauses.
+void TMainForm::ProjectNotified() {
+    if (!FSettleTimer->isActive())
+        FBurst.start();
+    const qint64 left = WatchMaxWaitMs - FBurst.elapsed();
+    FSettleTimer->start(int(std::clamp<qint64>(left, 0, WatchQuietMs)));
 }
 
 void TMainForm::StringGrid1DblClick() {

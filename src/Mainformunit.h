@@ -4,17 +4,23 @@
 #include "Vars.h"
 #include "ui_Mainformunit.h"
 
+#include <QElapsedTimer>
 #include <QMainWindow>
 #include <QTimer>
 
 #include <cstdint>
 #include <string>
+#include <utility>
+#include <vector>
+
+class QFileSystemWatcher;
 
 class TIniFile;
 
 // The main window: holds the settings, the open project and its variable table, shows the
-// variables in a grid that the timer refreshes every second, and turns double-clicks into
-// changes that are merged into the project file.
+// variables in a grid that is refreshed soon after the file changes (and by the timer every
+// second where the file system tells nothing), marks the cells a refresh changed for a moment,
+// and turns double-clicks and Enter into changes that are merged into the project file.
 class TMainForm : public QMainWindow, private Ui::TMainForm {
     Q_OBJECT
     Q_DISABLE_COPY_MOVE(TMainForm)
@@ -60,6 +66,13 @@ public:
     std::int32_t VarCount = 0;
     TVarTable Vars;
 
+    // A change to the watched file refreshes once the file has been quiet for WatchQuietMs, and
+    // no later than WatchMaxWaitMs after the first notification of a burst of writes.
+    int WatchQuietMs = 30;
+    int WatchMaxWaitMs = 200;
+    // How long a cell whose text a refresh changed stays highlighted.
+    int HighlightMs = 2000;
+
     QTimer *Timer1;
     TOpenDialog OpenDialog1;
 
@@ -70,6 +83,12 @@ private:
     bool eventFilter(QObject *watched, QEvent *event) override;
     void SetCaption(const std::string &caption);
     static std::int32_t ReadVars(const TIniFile &ini, TVarTable &table, std::int32_t &fileCount);
+    void WatchProject();
+    void UnwatchProject();
+    void ProjectNotified();
+    void HighlightChanges();
+    void FadeHighlights();
+    void ClearHighlights();
 
     bool FShown = false;
     // The table ReadProject last parsed and the bytes it was parsed from: a tick that finds the
@@ -78,6 +97,25 @@ private:
     bool FParsedValid = false;
     std::int32_t FParsedCount = 0;
     TVarTable FParsed;
+
+    QFileSystemWatcher *FWatcher;
+    // Fires the refresh once a burst of notifications has settled.
+    QTimer *FSettleTimer;
+    QElapsedTimer FBurst;
+    std::string FWatchedPath;
+    QString FWatchedFile;
+    QString FWatchedDir;
+
+    // A fill is news once the project's first fill is done; the cells whose text it changed are
+    // collected while it runs, except on FOwnRow, the row whose change the user just saved.
+    bool FFilled = false;
+    bool FCollecting = false;
+    int FOwnRow = 0;
+    std::vector<std::pair<int, int>> FChangedCells; // grid row, column
+    // When the highlight of each cell ((row - 1) * 4 + column) ends, on FClock; 0 for none.
+    std::vector<qint64> FLitUntil;
+    QTimer *FHighlightTimer;
+    QElapsedTimer FClock;
 };
 
 extern TMainForm *MainForm;

@@ -62,6 +62,7 @@ private slots:
     void doubleClick_decisionTable_data();
     void doubleClick_decisionTable();
     void doubleClick_doesNothingWithoutVariables();
+    void keyboard_enterActsAsDoubleClick();
     void dialog_checksThenComparesThenStoresAsTyped_data();
     void dialog_checksThenComparesThenStoresAsTyped();
     void dialog_cancelEscAndCloseWriteNothing();
@@ -156,6 +157,38 @@ void TestEditing::doubleClick_doesNothingWithoutVariables() {
     MainForm->LoadProject();
     f.Handle([] { MainForm->StringGrid1DblClick(); });
     QVERIFY(f.Messages.empty());
+}
+
+void TestEditing::keyboard_enterActsAsDoubleClick() {
+    TKivoFixture f;
+    OpenProject(f, {{"First", 1, 0, "a"}, {"Flag", 0, 0, "0"}}, 2);
+    QCOMPARE(MainForm->focusWidget(), Grid());
+    f.Answers = {IDNO, IDNO, IDNO};
+    f.Handle([] { MainForm->StringGrid1DblClick(); });
+    QTest::keyClick(Grid(), Qt::Key_Return);
+    QTest::keyClick(Grid(), Qt::Key_Enter, Qt::KeypadModifier);
+    QCOMPARE(f.Messages.size(), size_t(3));
+    for (const TShownMessage &m : f.Messages) {
+        QCOMPARE(m.Text, std::string("Do you want to change FALSE to TRUE?"));
+        QCOMPARE(m.Flags, MB_YESNO);
+    }
+    f.Answers.push_back(IDYES);
+    QTest::keyClick(Grid(), Qt::Key_Return);
+    QCOMPARE(FileVar(f, 2).Value, std::string("1"));
+
+    // The arrow moves to the string row, where Enter opens the change dialog.
+    QTest::keyClick(Grid(), Qt::Key_Up);
+    bool opened = false;
+    QTimer inDialog;
+    inDialog.setSingleShot(true);
+    QObject::connect(&inDialog, &QTimer::timeout, [&] {
+        opened = VarChangeForm->isVisible();
+        VarChangeForm->reject();
+    });
+    inDialog.start(0);
+    QTest::keyClick(Grid(), Qt::Key_Return);
+    QVERIFY(opened);
+    QCOMPARE(f.Messages.size(), size_t(4));
 }
 
 void TestEditing::dialog_checksThenComparesThenStoresAsTyped_data() {
