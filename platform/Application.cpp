@@ -2,6 +2,7 @@
 
 #include "Conversions.h"
 
+#include <QDir>
 #include <QMessageBox>
 
 TApplication *Application = nullptr;
@@ -115,5 +116,6 @@ void TApplication::HandleException() {
 std::string TApplication::ExeName() const {
     if (!FExeName.empty())
         return FExeName;
-    return FromQString(QCoreApplication::applicationFilePath());
+    // Qt gives '/' on every system; the callers split the path at the platform's delimiter.
+    return FromQString(QDir::toNativeSeparators(QCoreApplication::applicationFilePath()));
 }

@@ -15,6 +15,10 @@
 #include <QFileInfo>
 #include <QSaveFile>
 
+#ifdef Q_OS_WIN
+#include <windows.h>
+#endif
+
 #include <algorithm>
 #include <chrono>
 #include <cstdint>
@@ -202,6 +206,26 @@ std::string Printable(std::string_view text) {
 }
 
 // Reads all bytes of the file; false when it cannot be opened (missing, unreadable, a folder).
+#ifdef Q_OS_WIN
+// The handle shares reading, writing and deletion, and is closed at once: the expert's profile
+// API opens the file on every call and must never find it held against a write, and Kivo's own
+// replace of it must not be refused because of a read.
+bool ReadAllBytes(const std::string &fileName, std::string &bytes) {
+    bytes.clear();
+    const std::wstring path = QFile::decodeName(QByteArray::fromStdString(fileName)).toStdWString();
+    const HANDLE file = CreateFileW(path.c_str(), GENERIC_READ,
+                                    FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                    OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE)
+        return false;
+    char buffer[65536];
+    DWORD got = 0;
+    while (ReadFile(file, buffer, sizeof buffer, &got, nullptr) && got > 0)
+        bytes.append(buffer, got);
+    CloseHandle(file);
+    return true;
+}
+#else
 bool ReadAllBytes(const std::string &fileName, std::string &bytes) {
     bytes.clear();
     QFile file(QFile::decodeName(QByteArray::fromStdString(fileName)));
@@ -221,6 +245,7 @@ bool ReadAllBytes(const std::string &fileName, std::string &bytes) {
     bytes.resize(got);
     return true;
 }
+#endif
 
 // The last read of each file that was verified stable (two equal reads), for ReadFileStable.
 class StableReads {
@@ -282,6 +307,32 @@ std::filesystem::path NativePath(const QString &fileName) {
     return std::filesystem::path(fileName.toStdWString());
 #else
     return std::filesystem::path(QFile::encodeName(fileName).toStdString());
+#endif
+}
+
+// Puts the staged file in the target's place in one step. False with the reason in error.
+bool RenameOver(const QString &staged, const QString &target, std::error_code &error) {
+#ifdef Q_OS_WIN
+    if (MoveFileExW(staged.toStdWString().c_str(), target.toStdWString().c_str(),
+                    MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
+        return true;
+    error = std::error_code(static_cast<int>(GetLastError()), std::system_category());
+    return false;
+#else
+    std::filesystem::rename(NativePath(staged), NativePath(target), error);
+    return !error;
+#endif
+}
+
+// Windows refuses to replace a file while another process holds it open without delete sharing,
+// as the expert's profile API does for the moment of each call: worth trying again shortly.
+bool HeldByAnother([[maybe_unused]] const std::error_code &error) {
+#ifdef Q_OS_WIN
+    return error.category() == std::system_category() &&
+           (error.value() == ERROR_ACCESS_DENIED || error.value() == ERROR_SHARING_VIOLATION ||
+            error.value() == ERROR_LOCK_VIOLATION);
+#else
+    return false;
 #endif
 }
 
@@ -680,17 +731,25 @@ bool TIniFile::UpdateFileIfUnchanged() {
     if (const QFile::Permissions permissions = QFile::permissions(target.filePath()))
         QFile::setPermissions(staged, permissions);
 
-    ReadAllBytes(d->fileName, current);
-    std::error_code error;
-    if (current != d->snapshot) {
-        std::filesystem::remove(NativePath(staged), error);
-        return false;
-    }
-    std::filesystem::rename(NativePath(staged), NativePath(target.filePath()), error);
-    if (error) {
-        std::error_code ignored;
-        std::filesystem::remove(NativePath(staged), ignored);
-        ThrowWriteError(d->fileName, QString::fromLocal8Bit(error.message()));
+    // Compared again before every try: a write the other program made while the file was held
+    // must not be put back by the rename.
+    using Clock = std::chrono::steady_clock;
+    const auto deadline = Clock::now() + std::chrono::milliseconds(1000);
+    for (;;) {
+        ReadAllBytes(d->fileName, current);
+        std::error_code error;
+        if (current != d->snapshot) {
+            std::filesystem::remove(NativePath(staged), error);
+            return false;
+        }
+        if (RenameOver(staged, target.filePath(), error))
+            break;
+        if (!HeldByAnother(error) || Clock::now() >= deadline) {
+            std::error_code ignored;
+            std::filesystem::remove(NativePath(staged), ignored);
+            ThrowWriteError(d->fileName, QString::fromLocal8Bit(error.message()));
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
     }
     d->Committed(std::move(content));
     return true;

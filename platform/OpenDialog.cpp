@@ -2,6 +2,7 @@
 
 #include "Conversions.h"
 
+#include <QDir>
 #include <QFileDialog>
 
 namespace {
@@ -43,6 +44,6 @@ bool TOpenDialog::Execute() {
     dialog.setDefaultSuffix(suffix);
     if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty())
         return false;
-    FileName = FromQString(dialog.selectedFiles().constFirst());
+    FileName = FromQString(QDir::toNativeSeparators(dialog.selectedFiles().constFirst()));
     return true;
 }

@@ -3,6 +3,16 @@
 
 #include "profile.h"
 
+#ifdef _WIN32
+#ifndef NOMINMAX
+#define NOMINMAX
+#endif
+#ifndef WIN32_LEAN_AND_MEAN
+#define WIN32_LEAN_AND_MEAN
+#endif
+#include <windows.h>
+#endif
+
 #include <algorithm>
 #include <chrono>
 #include <cstdint>
@@ -10,6 +20,7 @@
 #include <exception>
 #include <iostream>
 #include <map>
+#include <memory>
 #include <optional>
 #include <random>
 #include <string>
@@ -20,10 +31,10 @@
 
 namespace {
 
-namespace fs = std::filesystem;
 using Clock = std::chrono::steady_clock;
 
 constexpr const char *kSection = "Kivo 1.0";
+constexpr const char *kCountKey = "Var_Cnt";
 constexpr int kTypeInteger = 2;
 constexpr int kTypeAction = 5;
 constexpr int kStatusChanged = 1;
@@ -47,9 +58,13 @@ const char *const kUsage =
       Act as a live expert for S seconds (default 10): every M ms (default 100) count
       "tick" up and set every status 1 back to 0. --seed X jitters each interval
       between M/2 and 3M/2, reproducibly. --verbose logs acks and reverts to stderr.
+  expert-sim hold FILE MS
+      Open FILE for reading and writing as the profile API opens it for a write (sharing
+      reading and writing, not deletion), print "held", keep it open MS milliseconds,
+      then close it. On Windows nobody can replace or delete the file meanwhile.
   expert-sim --help
 
-Both print a summary on stdout, one key=value per line.
+publish and run print a summary on stdout, one key=value per line.
 )";
 
 struct Var {
@@ -63,47 +78,26 @@ std::string varKey(std::size_t index, const char *field) {
     return "Var" + std::to_string(index) + "_" + field;
 }
 
-// The variables, or nothing when the file is missing, empty or has no Var_Cnt.
-std::optional<std::vector<Var>> parseProject(const std::optional<std::string> &text) {
-    if (!text)
+// The variables, read key by key as the expert reads them, or nothing when the file is missing,
+// empty or has no Var_Cnt.
+std::optional<std::vector<Var>> readProject(profile::Section &project) {
+    project.refresh();
+    const auto count = project.read(kCountKey);
+    if (!count)
         return std::nullopt;
-    const auto keys = profile::readSection(*text, kSection);
-    if (!keys)
-        return std::nullopt;
-    const auto count = keys->find(profile::lower("Var_Cnt"));
-    if (count == keys->end())
-        return std::nullopt;
-    const std::int32_t n = std::clamp(profile::toInt(count->second), 0, kMaxVars);
+    const std::int32_t n = std::clamp(profile::toInt(*count), 0, kMaxVars);
     std::vector<Var> vars(static_cast<std::size_t>(n));
-    const auto get = [&](std::size_t i, const char *field) {
-        const auto it = keys->find(profile::lower(varKey(i, field)));
-        return it == keys->end() ? std::string() : it->second;
-    };
     for (std::size_t i = 1; i <= vars.size(); ++i) {
         Var &v = vars[i - 1];
-        v.title = get(i, "Title");
-        v.type = profile::toInt(get(i, "Type"));
-        v.status = profile::toInt(get(i, "Status"));
-        v.value = get(i, "Value");
+        v.title = project.read(varKey(i, "Title")).value_or(std::string());
+        v.type = project.readInt(varKey(i, "Type"));
+        v.status = project.readInt(varKey(i, "Status"));
+        v.value = project.read(varKey(i, "Value")).value_or(std::string());
     }
     return vars;
 }
 
-enum class WriteResult { Written, Unchanged, NoProject, Failed };
-
-// One WritePrivateProfileString: read the whole file, change one key, rewrite it in place.
-// In a live run a file that does not read as a project is left alone rather than recreated with
-// a single key in it.
-WriteResult writeKey(const fs::path &file, const std::string &key, const std::string &value,
-                     bool requireProject) {
-    std::optional<std::string> text = profile::readFile(file);
-    if (requireProject && !parseProject(text))
-        return WriteResult::NoProject;
-    const auto out = profile::setKey(text.value_or(std::string()), kSection, key, value);
-    if (!out)
-        return WriteResult::Unchanged;
-    return profile::rewriteInPlace(file, *out) ? WriteResult::Written : WriteResult::Failed;
-}
+using profile::WriteResult;
 
 Var publishedVar(std::size_t index) {
     if (index == 1)
@@ -137,8 +131,8 @@ Var publishedVar(std::size_t index) {
     return {titles[type] + n, type, 0, value};
 }
 
-int publish(const fs::path &file, std::size_t n, bool bulk) {
-    std::vector<std::pair<std::string, std::string>> keys{{"Var_Cnt", std::to_string(n)}};
+int publish(const std::string &file, std::size_t n, bool bulk) {
+    std::vector<std::pair<std::string, std::string>> keys{{kCountKey, std::to_string(n)}};
     for (std::size_t i = 1; i <= n; ++i) {
         const Var v = publishedVar(i);
         keys.emplace_back(varKey(i, "Title"), v.title);
@@ -148,8 +142,9 @@ int publish(const fs::path &file, std::size_t n, bool bulk) {
     }
 
     // A fresh project: empty the file first, in place, so no key of an older project survives.
-    if (!profile::rewriteInPlace(file, {})) {
-        std::cerr << "expert-sim: cannot write " << file.string() << "\n";
+    const auto project = profile::openSection(file, kSection);
+    if (!project->rewrite({})) {
+        std::cerr << "expert-sim: cannot write " << file << "\n";
         return 1;
     }
     std::size_t writes = 0;
@@ -157,22 +152,22 @@ int publish(const fs::path &file, std::size_t n, bool bulk) {
         std::string text = std::string("[") + kSection + "]\r\n";
         for (const auto &[key, value] : keys)
             text += key + "=" + value + "\r\n";
-        if (!profile::rewriteInPlace(file, text)) {
-            std::cerr << "expert-sim: cannot write " << file.string() << "\n";
+        if (!project->rewrite(text)) {
+            std::cerr << "expert-sim: cannot write " << file << "\n";
             return 1;
         }
         writes = 1;
     } else {
         for (const auto &[key, value] : keys) {
-            switch (writeKey(file, key, value, false)) {
+            switch (project->write(key, value, {})) {
             case WriteResult::Written:
                 ++writes;
                 break;
             case WriteResult::Unchanged:
                 break;
-            case WriteResult::NoProject:
+            case WriteResult::Refused:
             case WriteResult::Failed:
-                std::cerr << "expert-sim: cannot write " << key << " to " << file.string() << "\n";
+                std::cerr << "expert-sim: cannot write " << key << " to " << file << "\n";
                 return 1;
             }
         }
@@ -209,11 +204,12 @@ struct LastAck {
 
 class Expert {
 public:
-    Expert(fs::path file, const RunOptions &options) : file_(std::move(file)), options_(options) {}
+    Expert(const std::string &file, const RunOptions &options)
+        : project_(profile::openSection(file, kSection)), options_(options) {}
 
     void step() {
         ++summary_.intervals;
-        const auto vars = parseProject(profile::readFile(file_));
+        const auto vars = readProject(*project_);
         if (!vars) {
             ++summary_.missingFileReads;
             return;
@@ -233,11 +229,13 @@ public:
     const Summary &summary() const { return summary_; }
 
 private:
+    // In a live run a file that does not read as a project is left alone rather than recreated
+    // with a single key in it.
     WriteResult write(const std::string &key, const std::string &value) {
-        const WriteResult result = writeKey(file_, key, value, true);
+        const WriteResult result = project_->write(key, value, kCountKey);
         if (result == WriteResult::Written)
             ++summary_.writes;
-        else if (result == WriteResult::NoProject)
+        else if (result == WriteResult::Refused)
             ++summary_.missingFileReads;
         else if (result == WriteResult::Failed)
             ++summary_.failedWrites;
@@ -291,14 +289,14 @@ private:
                       << " value=" << v.value << "\n";
     }
 
-    fs::path file_;
+    std::unique_ptr<profile::Section> project_;
     RunOptions options_;
     Summary summary_;
     std::optional<std::int64_t> lastTick_;
     std::map<std::size_t, LastAck> lastAcks_;
 };
 
-int run(const fs::path &file, const RunOptions &options) {
+int run(const std::string &file, const RunOptions &options) {
     Expert expert(file, options);
     std::mt19937_64 rng(options.seed.value_or(0));
     std::uniform_int_distribution<long> jitter(options.intervalMs / 2,
@@ -328,6 +326,32 @@ int run(const fs::path &file, const RunOptions &options) {
               << "missing_file_reads=" << s.missingFileReads << "\n"
               << "failed_writes=" << s.failedWrites << "\n"
               << "intervals=" << s.intervals << "\n";
+    return 0;
+}
+
+int hold(const std::string &file, long ms) {
+#ifdef _WIN32
+    const HANDLE handle =
+        CreateFileA(file.c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                    nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (handle == INVALID_HANDLE_VALUE) {
+        std::cerr << "expert-sim: cannot open " << file << " (error " << GetLastError() << ")\n";
+        return 1;
+    }
+#else
+    std::FILE *const handle = std::fopen(file.c_str(), "r+b");
+    if (!handle) {
+        std::cerr << "expert-sim: cannot open " << file << "\n";
+        return 1;
+    }
+#endif
+    std::cout << "held" << std::endl;
+    std::this_thread::sleep_for(std::chrono::milliseconds(ms));
+#ifdef _WIN32
+    CloseHandle(handle);
+#else
+    std::fclose(handle);
+#endif
     return 0;
 }
 
@@ -406,6 +430,12 @@ int main(int argc, char **argv) {
         if (positional.size() != 1)
             return usageError("run needs FILE");
         return run(positional[0], options);
+    }
+    if (command == "hold") {
+        long ms = 0;
+        if (positional.size() != 2 || !parseNumber(positional[1], ms))
+            return usageError("hold needs FILE and a time MS in milliseconds");
+        return hold(positional[0], ms);
     }
     return usageError("unknown command " + command);
 }

@@ -1,5 +1,15 @@
 #include "profile.h"
 
+#ifdef _WIN32
+#ifndef NOMINMAX
+#define NOMINMAX
+#endif
+#ifndef WIN32_LEAN_AND_MEAN
+#define WIN32_LEAN_AND_MEAN
+#endif
+#include <windows.h>
+#endif
+
 #include <fstream>
 #include <iterator>
 #include <limits>
@@ -135,7 +145,8 @@ std::optional<std::string> setKey(std::string_view text, std::string_view sectio
         }
     }
     if (header == lines.size()) {
-        lines.push_back("[" + std::string(section) + "]");
+        // Appended rather than "[" + ...: GCC 12 sees a false overlap there (-Wrestrict) at -O2.
+        lines.push_back(std::string("[").append(section).append("]"));
         lines.push_back(newLine);
     } else {
         std::size_t insertAt = header + 1;
@@ -181,5 +192,152 @@ bool rewriteInPlace(const std::filesystem::path &path, std::string_view content)
     out.close();
     return !out.fail();
 }
+
+#ifdef _WIN32
+
+namespace {
+
+// A full path: given a bare file name, the API would look in the Windows folder instead.
+std::string fullPath(const std::string &file) {
+    const DWORD size = GetFullPathNameA(file.c_str(), 0, nullptr, nullptr);
+    if (size == 0)
+        return file;
+    std::string path(size, '\0');
+    const DWORD length = GetFullPathNameA(file.c_str(), size, path.data(), nullptr);
+    if (length == 0 || length >= size)
+        return file;
+    path.resize(length);
+    return path;
+}
+
+class ApiSection final : public Section {
+public:
+    ApiSection(const std::string &file, std::string_view section)
+        : path_(fullPath(file)), section_(section) {}
+
+    void refresh() override {}
+
+    std::optional<std::string> read(std::string_view key) override {
+        // Values are single lines, so a default holding a line break tells a missing key apart.
+        static constexpr char absent[] = "<\n>";
+        static constexpr std::size_t maxSize = std::size_t{1} << 20;
+        const std::string name(key);
+        std::string value(256, '\0');
+        for (;;) {
+            const DWORD length =
+                GetPrivateProfileStringA(section_.c_str(), name.c_str(), absent, value.data(),
+                                         static_cast<DWORD>(value.size()), path_.c_str());
+            // A value that fills the buffer may have been cut: ask again with room to spare.
+            if (length + 1 < value.size() || value.size() >= maxSize) {
+                value.resize(length);
+                break;
+            }
+            value.resize(value.size() * 2);
+        }
+        if (value == absent)
+            return std::nullopt;
+        return value;
+    }
+
+    std::int32_t readInt(std::string_view key) override {
+        return static_cast<std::int32_t>(
+            GetPrivateProfileIntA(section_.c_str(), std::string(key).c_str(), 0, path_.c_str()));
+    }
+
+    // The API cannot tell an unchanged key from a written one, so nothing reads as Unchanged. The
+    // required key is read before the write, not with it: the API has no way to do both at once.
+    WriteResult write(std::string_view key, std::string_view value,
+                      std::string_view requiredKey) override {
+        if (!requiredKey.empty() && !read(requiredKey))
+            return WriteResult::Refused;
+        return WritePrivateProfileStringA(section_.c_str(), std::string(key).c_str(),
+                                          std::string(value).c_str(), path_.c_str())
+                   ? WriteResult::Written
+                   : WriteResult::Failed;
+    }
+
+    bool rewrite(std::string_view content) override {
+        const HANDLE file =
+            CreateFileA(path_.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                        OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+        if (file == INVALID_HANDLE_VALUE)
+            return false;
+        DWORD written = 0;
+        const bool ok =
+            (content.empty() || (WriteFile(file, content.data(), static_cast<DWORD>(content.size()),
+                                           &written, nullptr) &&
+                                 written == content.size())) &&
+            SetEndOfFile(file);
+        return CloseHandle(file) && ok;
+    }
+
+private:
+    std::string path_;
+    std::string section_;
+};
+
+} // namespace
+
+std::unique_ptr<Section> openSection(const std::string &file, std::string_view section) {
+    return std::make_unique<ApiSection>(file, section);
+}
+
+#else
+
+namespace {
+
+class EmulatedSection final : public Section {
+public:
+    EmulatedSection(const std::string &file, std::string_view section)
+        : path_(file), section_(section) {}
+
+    void refresh() override {
+        const auto text = readFile(path_);
+        keys_ = text ? readSection(*text, section_) : std::nullopt;
+    }
+
+    std::optional<std::string> read(std::string_view key) override {
+        if (!keys_)
+            return std::nullopt;
+        const auto it = keys_->find(lower(key));
+        if (it == keys_->end())
+            return std::nullopt;
+        return it->second;
+    }
+
+    std::int32_t readInt(std::string_view key) override {
+        return toInt(read(key).value_or(std::string()));
+    }
+
+    // One read of the file serves both the check and the change.
+    WriteResult write(std::string_view key, std::string_view value,
+                      std::string_view requiredKey) override {
+        const std::optional<std::string> text = readFile(path_);
+        if (!requiredKey.empty()) {
+            const auto keys = text ? readSection(*text, section_) : std::nullopt;
+            if (!keys || !keys->count(lower(requiredKey)))
+                return WriteResult::Refused;
+        }
+        const auto out = setKey(text.value_or(std::string()), section_, key, value);
+        if (!out)
+            return WriteResult::Unchanged;
+        return rewriteInPlace(path_, *out) ? WriteResult::Written : WriteResult::Failed;
+    }
+
+    bool rewrite(std::string_view content) override { return rewriteInPlace(path_, content); }
+
+private:
+    std::filesystem::path path_;
+    std::string section_;
+    std::optional<Keys> keys_;
+};
+
+} // namespace
+
+std::unique_ptr<Section> openSection(const std::string &file, std::string_view section) {
+    return std::make_unique<EmulatedSection>(file, section);
+}
+
+#endif
 
 } // namespace profile

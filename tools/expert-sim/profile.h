@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <filesystem>
 #include <map>
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -36,5 +37,43 @@ std::optional<std::string> readFile(const std::filesystem::path &path);
 // Truncates the file and writes the content into it, keeping the same file (inode) when it
 // exists. Opens by path every time: the other side replaces the file by rename.
 bool rewriteInPlace(const std::filesystem::path &path, std::string_view content);
+
+enum class WriteResult {
+    Written,
+    Unchanged, // the key held that value already, and the file was not touched
+    Refused,   // the file lacks the key the write requires, and was left alone
+    Failed,
+};
+
+// One section of one file, reached the way the expert reaches it: key by key. On Windows this is
+// the profile API itself, with its own caching, sharing and rewriting; elsewhere the emulation
+// above stands in for it.
+class Section {
+public:
+    virtual ~Section() = default;
+
+    // Starts a round of reads. The emulation reads the file once here and answers the round from
+    // that text; through the API every read below goes to the file on its own, as the expert's do.
+    virtual void refresh() = 0;
+
+    // The value as GetPrivateProfileString returns it, or nothing when the key, the section or
+    // the file is missing.
+    virtual std::optional<std::string> read(std::string_view key) = 0;
+
+    // The value as GetPrivateProfileInt returns it, 0 when missing.
+    virtual std::int32_t readInt(std::string_view key) = 0;
+
+    // Sets one key as WritePrivateProfileString does, in place. With a requiredKey, only a file
+    // whose section holds that key is written: a file that went missing is not recreated with one
+    // key in it. An empty requiredKey writes in any case.
+    virtual WriteResult write(std::string_view key, std::string_view value,
+                              std::string_view requiredKey) = 0;
+
+    // Replaces the whole content in place, keeping the same file.
+    virtual bool rewrite(std::string_view content) = 0;
+};
+
+// The section of that name in the file, through the API on Windows and the emulation elsewhere.
+std::unique_ptr<Section> openSection(const std::string &file, std::string_view section);
 
 } // namespace profile

@@ -1,0 +1,62 @@
+#!/usr/bin/env bash
+# Builds Kivo for Windows x64 and tests it under Wine:
+#   1. installs what is missing (MinGW-w64, Wine, Xvfb, the host Qt tools, zip);
+#   2. builds a static Qt for Windows from Debian's qt6-base source, once, into
+#      ~/.cache/kivo/ (scripts/build-qt-windows.sh; later runs reuse it);
+#   3. builds kivo.exe, the tests and expert-sim.exe in build-windows/;
+#   4. runs the suite under Wine through CTest;
+#   5. packs build-windows/kivo-<version>-windows-x64.zip: kivo.exe and README.txt.
+# Exits non-zero on any failure.
+set -euo pipefail
+cd "$(dirname "$0")"
+source scripts/setup.sh
+
+start=$SECONDS
+kivo_install cmake ninja-build dpkg-dev qt6-base-dev qt6-base-dev-tools \
+    g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 wine wine64 xvfb xauth zip
+
+qt="$(scripts/build-qt-windows.sh)"
+echo "Static Qt for Windows: $qt ($((SECONDS - start)) s so far)"
+
+export WINEPREFIX="${XDG_CACHE_HOME:-$HOME/.cache}/kivo/wine"
+export WINEDEBUG=-all WINEARCH=win64
+if [ ! -f "$WINEPREFIX/system.reg" ]; then
+    echo "Making the Wine prefix $WINEPREFIX"
+    mkdir -p "$WINEPREFIX"
+    wineboot -i >/dev/null 2>&1 || true
+    wineserver -w
+fi
+
+# A toolchain is only taken at the first configure: another Qt (a new cache key) starts afresh.
+toolchain="$qt/lib/cmake/Qt6/qt.toolchain.cmake"
+if ! grep -qsF "CMAKE_TOOLCHAIN_FILE:FILEPATH=$toolchain" build-windows/CMakeCache.txt; then
+    rm -rf build-windows/CMakeCache.txt build-windows/CMakeFiles
+fi
+# Qt's own toolchain file finds the static Qt wherever the cache is, and loads the MinGW one.
+cmake -S . -B build-windows -G Ninja \
+    -DCMAKE_TOOLCHAIN_FILE="$toolchain" \
+    -DQT_CHAINLOAD_TOOLCHAIN_FILE="$PWD/scripts/mingw-toolchain.cmake" \
+    -DCMAKE_BUILD_TYPE=Release \
+    -DQT_HOST_PATH=/usr \
+    -DQT_HOST_PATH_CMAKE_DIR=/usr/lib/x86_64-linux-gnu/cmake \
+    -DCMAKE_CROSSCOMPILING_EMULATOR="$PWD/scripts/wine-run.sh" >/dev/null
+cmake --build build-windows -j"$(nproc)"
+
+# The tests show real windows, on an Xvfb display. Wine's desktop process takes the display it
+# finds when the Wine server starts, so no server may be left from a run without one.
+wineserver -k 2>/dev/null || true
+status=0
+xvfb-run -a -s "-screen 0 1280x800x24" \
+    ctest --test-dir build-windows --output-on-failure -j"$(nproc)" || status=$?
+wineserver -k 2>/dev/null || true
+
+version="$(sed -n 's/^project(kivo VERSION \([0-9.]*\).*/\1/p' CMakeLists.txt)"
+package="kivo-$version-windows-x64"
+rm -rf "build-windows/$package" "build-windows/$package.zip"
+mkdir -p "build-windows/$package"
+x86_64-w64-mingw32-strip -o "build-windows/$package/kivo.exe" build-windows/kivo.exe
+sed 's/$/\r/' resources/README-windows.txt >"build-windows/$package/README.txt"
+(cd build-windows && zip -qr "$package.zip" "$package")
+echo "Packed build-windows/$package.zip ($(du -h "build-windows/$package.zip" | cut -f1))"
+echo "windows.sh took $((SECONDS - start)) s"
+exit "$status"
