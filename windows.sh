@@ -13,7 +13,7 @@ source scripts/setup.sh
 
 start=$SECONDS
 kivo_install cmake ninja-build dpkg-dev qt6-base-dev qt6-base-dev-tools \
-    g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 wine wine64 xvfb xauth zip
+    g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 wine wine64 fonts-wine xvfb xauth zip
 
 qt="$(scripts/build-qt-windows.sh)"
 echo "Static Qt for Windows: $qt ($((SECONDS - start)) s so far)"
@@ -25,6 +25,13 @@ if [ ! -f "$WINEPREFIX/system.reg" ]; then
     mkdir -p "$WINEPREFIX"
     wineboot -i >/dev/null 2>&1 || true
     wineserver -w
+fi
+# Windows in one virtual desktop: with no window manager on the display, Wine waits about two
+# seconds for each window it hides to be confirmed gone.
+if ! grep -qs '"Default"="1280x800"' "$WINEPREFIX/user.reg"; then
+    wine reg add 'HKCU\Software\Wine\Explorer' /v Desktop /d Default /f >/dev/null 2>&1
+    wine reg add 'HKCU\Software\Wine\Explorer\Desktops' /v Default /d 1280x800 /f >/dev/null 2>&1
+    wineserver -k 2>/dev/null || true
 fi
 
 # A toolchain is only taken at the first configure: another Qt (a new cache key) starts afresh.

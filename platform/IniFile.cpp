@@ -16,7 +16,10 @@
 #include <QSaveFile>
 
 #ifdef Q_OS_WIN
+#include <io.h>
 #include <windows.h>
+#else
+#include <unistd.h>
 #endif
 
 #include <algorithm>
@@ -300,6 +303,31 @@ void WriteAtomically(const std::string &fileName, const std::string &content,
 
 void WriteAtomically(const std::string &fileName, const std::string &content) {
     WriteAtomically(fileName, content, fileName);
+}
+
+// Writes the file whole and puts it on the disk, under its own name: a save renames it over the
+// project afterwards, and one killed before that leaves this one file behind, which the next
+// save overwrites. Errors name shownName.
+void WriteStaged(const QString &fileName, const std::string &content,
+                 const std::string &shownName) {
+    QFile file(fileName);
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate))
+        ThrowWriteError(shownName, file.errorString());
+    const auto size = static_cast<qint64>(content.size());
+    bool written = file.write(content.data(), size) == size && file.flush();
+#ifdef Q_OS_WIN
+    written =
+        written && FlushFileBuffers(reinterpret_cast<HANDLE>(_get_osfhandle(file.handle()))) != 0;
+#else
+    written = written && ::fsync(file.handle()) == 0;
+#endif
+    if (!written) {
+        const QString reason =
+            QStringLiteral("the data could not be written (%1)").arg(file.errorString());
+        file.close();
+        file.remove();
+        ThrowWriteError(shownName, reason);
+    }
 }
 
 std::filesystem::path NativePath(const QString &fileName) {
@@ -727,7 +755,7 @@ bool TIniFile::UpdateFileIfUnchanged() {
         target.setFile(target.symLinkTarget());
     const QString staged = target.filePath() + QStringLiteral(".kivo-save");
     std::string content = d->Build();
-    WriteAtomically(QFile::encodeName(staged).toStdString(), content, d->fileName);
+    WriteStaged(staged, content, d->fileName);
     if (const QFile::Permissions permissions = QFile::permissions(target.filePath()))
         QFile::setPermissions(staged, permissions);
 

@@ -3,6 +3,7 @@
 #include <QBitmap>
 #include <QImage>
 #include <QKeyEvent>
+#include <QLabel>
 #include <QPixmap>
 #include <QScreen>
 #include <QShowEvent>
@@ -30,6 +31,14 @@ TAboutForm::TAboutForm(QWidget *Owner) : QDialog(Owner) {
         const QColor key = image.pixelColor(0, image.height() - 1);
         picture.setMask(picture.createMaskFromColor(key, Qt::MaskInColor));
         Image3->setPixmap(picture);
+    }
+
+    // The texts are laid out for Tahoma. Where another font stands in for it (a system without
+    // Tahoma), a label grows to its text's width rather than cut the text off.
+    for (QLabel *label : {Label4, Label2, Label3}) {
+        const int needed = label->fontMetrics().horizontalAdvance(label->text());
+        if (needed > label->width())
+            label->resize(needed, label->height());
     }
 
     connect(Button1, &QPushButton::clicked, this, &TAboutForm::Button1Click);

@@ -610,7 +610,8 @@ void TMainForm::WatchProject() {
     }
     if (!FWatcher->directories().contains(FWatchedDir) && QFileInfo::exists(FWatchedDir))
         FWatcher->addPath(FWatchedDir);
-    if (!FWatcher->files().contains(FWatchedFile) && QFileInfo::exists(FWatchedFile))
+    // Only a file: a watch holds a folder of that name open, and Windows then cannot delete it.
+    if (!FWatcher->files().contains(FWatchedFile) && QFileInfo(FWatchedFile).isFile())
         FWatcher->addPath(FWatchedFile);
 }
 

@@ -3,10 +3,12 @@
 
 #include "KivoFixture.h"
 
+#include "Conversions.h"
 #include "Grid.h"
 #include "IniFile.h"
 
 #include <QLineEdit>
+#include <QProcess>
 #include <QPushButton>
 #include <QTableWidget>
 #include <QTimer>
@@ -35,6 +37,14 @@ std::vector<std::string> Rows() {
 std::string ValueOf(const std::string &path, int var) {
     const TIniFile ini(path);
     return ini.ReadString("Kivo 1.0", "Var" + std::to_string(var) + "_Value", "?");
+}
+
+// Paths as Kivo spells them: with the system's own separator.
+std::string Native(const std::string &path) {
+    return QDir::toNativeSeparators(QString::fromStdString(path)).toStdString();
+}
+std::string InFolder(const std::string &folder, const std::string &name) {
+    return folder + PathDelim + name;
 }
 
 const std::vector<TProjectVar> TwoVars = {{"Name", 1, 0, "old"}, {"Flag", 0, 0, "0"}};
@@ -80,7 +90,7 @@ public:
     }
     // Takes every free byte.
     bool Fill() {
-        QFile filler(QString::fromStdString(FPath + "/filler"));
+        QFile filler(QString::fromStdString(InFolder(FPath, "filler")));
         if (!filler.open(QIODevice::WriteOnly))
             return false;
         const QByteArray block(4096, 'f');
@@ -91,7 +101,7 @@ public:
         return true;
     }
     void Free() {
-        QFile::remove(QString::fromStdString(FPath + "/filler"));
+        QFile::remove(QString::fromStdString(InFolder(FPath, "filler")));
     }
 
 private:
@@ -109,12 +119,15 @@ QStringList Others(const std::string &folder, const QStringList &known) {
     return names;
 }
 
-enum TFault { ReadOnlyDisk, FullDisk, MissingFolder, FileSizeLimit };
+enum TFault { ReadOnlyDisk, FullDisk, FileSizeLimit, FolderInPlace };
 
-// Makes writes into a folder fail one way, and undoes it.
+// Makes writes into a folder fail one way, and undoes it. FolderInPlace puts a folder in the place
+// of the file of that name, the file itself kept aside beside the folder.
 class TFaultInjector {
 public:
-    TFaultInjector(TFault fault, std::string folder) : FFault(fault), FFolder(std::move(folder)) {
+    TFaultInjector(TFault fault, std::string folder, std::string file = {})
+        : FFault(fault), FFolder(std::move(folder)), FFile(InFolder(FFolder, file)),
+          FAside(FFolder + "-" + file) {
         if (fault == ReadOnlyDisk || fault == FullDisk)
             FDisk = std::make_unique<TSmallDisk>(FFolder);
         else
@@ -129,8 +142,13 @@ public:
 
     // Empty when the fault can be made here; otherwise why not.
     QString Unavailable() const {
+#ifndef Q_OS_LINUX
+        if (FDisk)
+            return "a small tmpfs, made read-only or full, is Linux only";
+#endif
 #ifndef Q_OS_UNIX
-        return "needs a POSIX system";
+        if (FFault == FileSizeLimit)
+            return "RLIMIT_FSIZE is POSIX only";
 #endif
         if (FDisk && !FDisk->Mounted())
             return "cannot mount a small tmpfs here";
@@ -144,9 +162,6 @@ public:
             return FDisk->SetReadOnly(true);
         case FullDisk:
             return FDisk->Fill();
-        case MissingFolder:
-            return QDir().rename(QString::fromStdString(FFolder),
-                                 QString::fromStdString(FFolder + ".away"));
         case FileSizeLimit:
 #ifdef Q_OS_UNIX
         {
@@ -158,6 +173,9 @@ public:
         }
 #endif
         break;
+        case FolderInPlace:
+            return QDir().rename(QString::fromStdString(FFile), QString::fromStdString(FAside)) &&
+                   QDir().mkpath(QString::fromStdString(InFolder(FFile, "inside")));
         }
         return false;
     }
@@ -169,14 +187,14 @@ public:
         case FullDisk:
             FDisk->Free();
             return true;
-        case MissingFolder:
-            return QDir().rename(QString::fromStdString(FFolder + ".away"),
-                                 QString::fromStdString(FFolder));
         case FileSizeLimit:
 #ifdef Q_OS_UNIX
             return setrlimit(RLIMIT_FSIZE, &FOldLimit) == 0;
 #endif
             break;
+        case FolderInPlace:
+            return QDir(QString::fromStdString(FFile)).removeRecursively() &&
+                   QDir().rename(QString::fromStdString(FAside), QString::fromStdString(FFile));
         }
         return false;
     }
@@ -184,6 +202,8 @@ public:
 private:
     TFault FFault;
     std::string FFolder;
+    std::string FFile;
+    std::string FAside;
     std::unique_ptr<TSmallDisk> FDisk;
     bool FOn = false;
 #ifdef Q_OS_UNIX
@@ -209,6 +229,7 @@ private slots:
     void projectDiskUnwritable_saveFailsClearly();
     void settingsUnwritable_openAndClose_data();
     void settingsUnwritable_openAndClose();
+    void projectHeldOpen_saveWaitsThenFailsClearly();
 };
 
 void TestDiskFaults::projectBecomesFolder_keepsViewAndRecovers() {
@@ -394,11 +415,11 @@ void TestDiskFaults::projectDiskUnwritable_saveFailsClearly_data() {
 void TestDiskFaults::projectDiskUnwritable_saveFailsClearly() {
     QFETCH(int, fault);
     TKivoFixture f;
-    const std::string folder = f.Path("disk");
+    const std::string folder = Native(f.Path("disk"));
     TFaultInjector injector(TFault(fault), folder);
     if (const QString why = injector.Unavailable(); !why.isEmpty())
         QSKIP(qPrintable(why));
-    const std::string project = folder + "/p.kvo";
+    const std::string project = InFolder(folder, "p.kvo");
     {
         QFile file(QString::fromStdString(project));
         QVERIFY(file.open(QIODevice::WriteOnly));
@@ -457,21 +478,21 @@ void TestDiskFaults::projectDiskUnwritable_saveFailsClearly() {
 
 void TestDiskFaults::settingsUnwritable_openAndClose_data() {
     QTest::addColumn<int>("fault");
-    QTest::newRow("folder gone") << int(MissingFolder);
     QTest::newRow("file-size limit") << int(FileSizeLimit);
     QTest::newRow("read-only file system") << int(ReadOnlyDisk);
     QTest::newRow("full file system") << int(FullDisk);
+    QTest::newRow("folder in place of the file") << int(FolderInPlace);
 }
 
 void TestDiskFaults::settingsUnwritable_openAndClose() {
     QFETCH(int, fault);
     TKivoFixture f;
-    const std::string appDir = f.Path("app");
-    TFaultInjector injector(TFault(fault), appDir);
+    const std::string appDir = Native(f.Path("app"));
+    TFaultInjector injector(TFault(fault), appDir, "kivo.ini");
     if (const QString why = injector.Unavailable(); !why.isEmpty())
         QSKIP(qPrintable(why));
-    const std::string settings = appDir + "/kivo.ini";
-    const std::string project = f.Path("p.kvo");
+    const std::string settings = InFolder(appDir, "kivo.ini");
+    const std::string project = Native(f.Path("p.kvo"));
     f.Write("p.kvo", ProjectText(TwoVars));
     const auto writeSettings = [&](const std::string &text) {
         QFile file(QString::fromStdString(settings));
@@ -484,7 +505,7 @@ void TestDiskFaults::settingsUnwritable_openAndClose() {
     };
     const std::string firstSettings = "[Kivo]\r\nMTPath=/mt\r\nProject=\r\n";
     writeSettings(firstSettings);
-    Application->SetExeName(appDir + "/kivo");
+    Application->SetExeName(InFolder(appDir, "kivo"));
     f.Show();
     QVERIFY(!MainForm->ProjectOpen);
     QVERIFY(f.Messages.empty());
@@ -528,6 +549,66 @@ void TestDiskFaults::settingsUnwritable_openAndClose() {
     QCOMPARE(f.Exceptions.size(), size_t(2));
     QVERIFY(MainForm->ProjectOpen);
     QVERIFY(f.UnexpectedQuestions.empty());
+}
+
+void TestDiskFaults::projectHeldOpen_saveWaitsThenFailsClearly() {
+#ifndef Q_OS_WIN
+    QSKIP("only Windows refuses to replace a file that another process holds open");
+#else
+    // The expert's profile API holds the file open, without delete sharing, for each key it
+    // reads or writes; a replace meanwhile is refused, and Kivo tries again for about a second.
+    TKivoFixture f;
+    const std::string project = Native(f.Path("p.kvo"));
+    f.Write("p.kvo", ProjectText(TwoVars));
+    OpenProject(f, project);
+    const std::string folder = f.Dir.path().toStdString();
+    QProcess holder;
+    const auto hold = [&](int ms) {
+        holder.start(QStringLiteral(EXPERT_SIM),
+                     {"hold", QString::fromStdString(project), QString::number(ms)});
+        while (!holder.canReadLine())
+            QVERIFY2(holder.waitForReadyRead(30000), holder.readAllStandardError().constData());
+        QCOMPARE(holder.readLine().trimmed(), QByteArray("held"));
+    };
+    const auto toggle = [&] {
+        GridSetRow(Grid(), 2);
+        f.Answers.push_back(IDYES);
+        f.Handle([] { MainForm->StringGrid1DblClick(); });
+    };
+    const auto released = [&] {
+        QVERIFY(holder.waitForFinished(30000));
+        QCOMPARE(holder.exitStatus(), QProcess::NormalExit);
+        QCOMPARE(holder.exitCode(), 0);
+    };
+
+    // Held for a moment: the save lands once the handle is closed, and nothing is shown.
+    hold(300);
+    toggle();
+    released();
+    QCOMPARE(ValueOf(project, 2), std::string("1"));
+    QCOMPARE(f.Messages.size(), size_t(1)); // the question
+    QVERIFY(f.Exceptions.empty());
+    QCOMPARE(Others(folder, {"p.kvo", "kivo.ini"}), QStringList());
+
+    // Held past the retries: the failure names the file, which stays as it was, and nothing is
+    // left beside it.
+    const std::string before = f.Read("p.kvo");
+    hold(3000);
+    toggle();
+    QCOMPARE(f.Exceptions.size(), size_t(1));
+    QVERIFY2(Names(f.Exceptions, project), f.Exceptions.back().c_str());
+    for (const TShownMessage &m : f.Messages)
+        QVERIFY(m.Text != NotSaved);
+    QCOMPARE(f.Read("p.kvo"), before);
+    QCOMPARE(Others(folder, {"p.kvo", "kivo.ini"}), QStringList());
+    released();
+
+    // Released: the next save goes through.
+    toggle();
+    QCOMPARE(f.Exceptions.size(), size_t(1));
+    QCOMPARE(ValueOf(project, 2), std::string("0"));
+    QVERIFY(f.UnexpectedQuestions.empty());
+#endif
 }
 
 QTEST_MAIN(TestDiskFaults)

@@ -12,6 +12,13 @@
 #include <unistd.h>
 #endif
 
+// Where the open dialog starts below the terminal's folder, in the platform's delimiter.
+#ifdef Q_OS_WIN
+static const std::string ExpertFiles = "\\experts\\files\\";
+#else
+static const std::string ExpertFiles = "/experts/files/";
+#endif
+
 class TestMainForm : public QObject {
     Q_OBJECT
 
@@ -41,7 +48,7 @@ void TestMainForm::firstStart_withoutSettings_opensNothingAndSaysNothing() {
     QVERIFY(!MainForm->ProjectOpen);
 
     f.Handle([] { MainForm->Open1Click(); });
-    QCOMPARE(f.OpenInitialDirs, (std::vector<std::string>{"/experts/files/"}));
+    QCOMPARE(f.OpenInitialDirs, (std::vector<std::string>{ExpertFiles}));
     QVERIFY(!f.Exists("kivo.ini"));
     QCOMPARE(MainForm->windowTitle(), QString("Kivo"));
 
@@ -107,7 +114,7 @@ void TestMainForm::open_acceptsOnlyProjectFiles() {
     // Cancelled: nothing changes.
     f.OpenAnswer.reset();
     f.Handle([] { MainForm->Open1Click(); });
-    QCOMPARE(f.OpenInitialDirs.back(), std::string("/opt/term/experts/files/"));
+    QCOMPARE(f.OpenInitialDirs.back(), "/opt/term" + ExpertFiles);
     QVERIFY(!MainForm->ProjectOpen);
 
     // A valid project: recorded, remembered, captioned; the grid waits for the next tick.
@@ -323,12 +330,16 @@ void TestMainForm::settingsWriteFailure_isShownAndOldFileKept() {
 }
 
 void TestMainForm::settingsFile_besideExeOrPerUser() {
-#ifndef Q_OS_LINUX
-    QSKIP("the per-user folder is moved for the test through XDG_CONFIG_HOME");
+#if !defined(Q_OS_LINUX) && !defined(Q_OS_WIN)
+    QSKIP("the per-user folder is known to the test on Linux and Windows only");
 #else
     // The name main() gives the application, which names the per-user folder.
     const QString testName = QCoreApplication::applicationName();
+#ifdef Q_OS_WIN
+    QCoreApplication::setApplicationName("Kivo");
+#else
     QCoreApplication::setApplicationName("kivo");
+#endif
     const auto restoreName = qScopeGuard([&] { QCoreApplication::setApplicationName(testName); });
 
     // A folder that can be written, without kivo.ini: beside the executable, and trying the folder
@@ -342,6 +353,50 @@ void TestMainForm::settingsFile_besideExeOrPerUser() {
             QStringList());
     }
 
+#ifdef Q_OS_WIN
+    // A folder that takes no file (root under Wine writes everywhere, so one on a drive that does
+    // not exist), without kivo.ini: %APPDATA%\Kivo\kivo.ini, whose folder is made, and which an
+    // Open writes. That folder is the user's own: whatever was there is put back.
+    {
+        const QString folder = qEnvironmentVariable("APPDATA") + QStringLiteral("\\Kivo");
+        const QString perUser = folder + QStringLiteral("\\kivo.ini");
+        const bool hadFolder = QFileInfo::exists(folder);
+        QFile file(perUser);
+        const bool hadFile = file.exists();
+        QByteArray held;
+        if (hadFile) {
+            QVERIFY(file.open(QIODevice::ReadOnly));
+            held = file.readAll();
+            file.close();
+            QVERIFY(file.remove());
+        }
+        const auto putBack = qScopeGuard([&] {
+            QFile::remove(perUser);
+            if (hadFile && file.open(QIODevice::WriteOnly)) {
+                file.write(held);
+                file.close();
+            }
+            if (!hadFolder)
+                QDir().rmdir(folder);
+        });
+
+        TKivoFixture f;
+        f.Write("a.kvo", ProjectText(FiveVars));
+        Application->SetExeName("Q:\\nowhere\\kivo.exe");
+        f.Show();
+        QCOMPARE(QFile::decodeName(QByteArray::fromStdString(MainForm->SettingsFileName())),
+                 perUser);
+        f.OpenAnswer = f.Path("a.kvo");
+        f.Handle([] { MainForm->Open1Click(); });
+        QVERIFY(f.Exceptions.empty());
+        QVERIFY(MainForm->ProjectOpen);
+        QFile written(perUser);
+        QVERIFY(written.open(QIODevice::ReadOnly));
+        QCOMPARE(written.readAll().toStdString(),
+                 "[Kivo]\r\nMTPath=\r\nProject=" + f.Path("a.kvo") + "\r\n");
+        QVERIFY(!f.Exists("kivo.ini"));
+    }
+#else
     // A folder nobody can write in (as /usr/bin for a user), without kivo.ini: the per-user
     // file, whose folder is made, and which an Open writes.
     {
@@ -384,16 +439,22 @@ void TestMainForm::settingsFile_besideExeOrPerUser() {
         QVERIFY(!f.Exists("config"));
     }
 #endif
+#endif
 }
 
 void TestMainForm::caption_showsFileNameLiterally() {
+#ifdef Q_OS_WIN
+    const std::string name = "&amp;[x]&.kvo"; // Windows allows no '<', '>' or '*' in a name
+#else
+    const std::string name = "<b>x[*]&amp;.kvo";
+#endif
     TKivoFixture f;
-    f.Write("<b>x[*]&amp;.kvo", ProjectText(FiveVars));
+    f.Write(name, ProjectText(FiveVars));
     f.Show();
-    f.OpenAnswer = f.Path("<b>x[*]&amp;.kvo");
+    f.OpenAnswer = f.Path(name);
     f.Handle([] { MainForm->Open1Click(); });
     QVERIFY(MainForm->ProjectOpen);
-    QCOMPARE(MainForm->windowHandle()->title(), QString("Kivo - <b>x[*]&amp;.kvo"));
+    QCOMPARE(MainForm->windowHandle()->title(), QString::fromStdString("Kivo - " + name));
 }
 
 // The byte 0xC6 is Ж in windows-1251 and Æ in windows-1252.

@@ -123,7 +123,8 @@ void TestSoak::liveExpert_everyChangeArrivesAndNothingIsPutBack() {
         pendingErr += expert.readAllStandardError();
         qsizetype nl;
         while ((nl = pendingErr.indexOf('\n')) >= 0) {
-            const std::string line = pendingErr.left(nl).toStdString();
+            // A Windows program's text output ends its lines with CR LF.
+            const std::string line = pendingErr.left(nl).trimmed().toStdString();
             pendingErr.remove(0, nl + 1);
             expertLog.push_back(line);
             TAck ack;
@@ -289,7 +290,7 @@ void TestSoak::liveExpert_everyChangeArrivesAndNothingIsPutBack() {
         }
     }
     for (const std::string &line : expertLog) {
-        if (line.rfind("reverted", 0) == 0)
+        if (line.rfind("reverted", 0) == 0 || line.rfind("failed_write", 0) == 0)
             qWarning("expert: %s", line.c_str());
     }
 
@@ -305,9 +306,16 @@ void TestSoak::liveExpert_everyChangeArrivesAndNothingIsPutBack() {
 
     QVERIFY2(saveCount > 50, qPrintable(QString::number(saveCount)));
     QCOMPARE(writeErrors, 0);
-    // Kivo never makes the expert's write fail: its reads share everything and its replace is
-    // one rename.
-    QCOMPARE(summary.at("failed_writes"), 0LL);
+    // Kivo's reads share everything, so on Linux nothing it does can fail the expert's write.
+    // On Windows the rename that replaces the file holds it, at its new name, for the moment
+    // the rename takes: the expert's open in that moment fails for sharing, as the system
+    // rules for any replace. This expert opens the file about every 150 microseconds.
+    const long long failedWrites = summary.at("failed_writes");
+#ifdef Q_OS_WIN
+    QVERIFY2(failedWrites * 100 < saveCount, qPrintable(QString::number(failedWrites)));
+#else
+    QCOMPARE(failedWrites, 0LL);
+#endif
     QVERIFY2(revertedTicks * 100 < saveCount, qPrintable(QString::number(revertedTicks)));
     QVERIFY2(revertedAcks * 100 < saveCount, qPrintable(QString::number(revertedAcks)));
     // The expert reads the file and writes it back a moment later; a save renamed in between is

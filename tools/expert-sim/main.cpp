@@ -237,8 +237,11 @@ private:
             ++summary_.writes;
         else if (result == WriteResult::Refused)
             ++summary_.missingFileReads;
-        else if (result == WriteResult::Failed)
+        else if (result == WriteResult::Failed) {
             ++summary_.failedWrites;
+            if (options_.verbose)
+                std::cerr << "failed_write key=" << key << " " << profile::lastError() << "\n";
+        }
         return result;
     }
 

@@ -10,6 +10,7 @@
 #include <windows.h>
 #endif
 
+#include <cerrno>
 #include <fstream>
 #include <iterator>
 #include <limits>
@@ -339,5 +340,13 @@ std::unique_ptr<Section> openSection(const std::string &file, std::string_view s
 }
 
 #endif
+
+std::string lastError() {
+#ifdef _WIN32
+    return "error=" + std::to_string(GetLastError());
+#else
+    return std::string("errno=") + std::to_string(errno);
+#endif
+}
 
 } // namespace profile

@@ -76,4 +76,7 @@ public:
 // The section of that name in the file, through the API on Windows and the emulation elsewhere.
 std::unique_ptr<Section> openSection(const std::string &file, std::string_view section);
 
+// What the system said about the last call that failed, for the log.
+std::string lastError();
+
 } // namespace profile
