@@ -16,11 +16,6 @@ namespace {
 
 constexpr int DefaultCodePage = 1252;
 
-bool IsAscii(const std::string &text) {
-    return std::all_of(text.begin(), text.end(),
-                       [](char c) { return static_cast<unsigned char>(c) < 0x80; });
-}
-
 bool IsAscii(const QString &text) {
     return std::all_of(text.begin(), text.end(), [](QChar c) { return c.unicode() < 0x80; });
 }
@@ -183,9 +178,7 @@ int SetProjectCodePage(int codePage) {
     return Current();
 }
 
-QString ProjectToQString(const std::string &text) {
-    if (IsAscii(text))
-        return QString::fromLatin1(text.data(), qsizetype(text.size()));
+static QString Decode(const std::string &text) {
     const auto codePage = static_cast<UINT>(Current());
     const int size = static_cast<int>(std::min<std::size_t>(text.size(), INT_MAX));
     const int length = MultiByteToWideChar(codePage, 0, text.data(), size, nullptr, 0);
@@ -195,11 +188,7 @@ QString ProjectToQString(const std::string &text) {
     return result;
 }
 
-bool ProjectFromQString(const QString &text, std::string &bytes) {
-    if (IsAscii(text)) {
-        bytes = text.toLatin1().toStdString();
-        return true;
-    }
+static bool Encode(const QString &text, std::string &bytes) {
     const auto codePage = static_cast<UINT>(Current());
     const auto *wide = reinterpret_cast<const wchar_t *>(text.utf16());
     const int size = static_cast<int>(text.size());
@@ -240,10 +229,26 @@ int SetProjectCodePage(int codePage) {
     return ProjectCodePage();
 }
 
+static QString Decode(const std::string &text) {
+    return Converter()->Decode(text);
+}
+
+static bool Encode(const QString &text, std::string &bytes) {
+    return Converter()->Encode(text, bytes);
+}
+
+#endif
+
+bool IsAscii(std::string_view text) {
+    return std::all_of(text.begin(), text.end(),
+                       [](char c) { return static_cast<unsigned char>(c) < 0x80; });
+}
+
+// ASCII reads the same in every code page this supports: only the rest needs the system.
 QString ProjectToQString(const std::string &text) {
     if (IsAscii(text))
         return QString::fromLatin1(text.data(), qsizetype(text.size()));
-    return Converter()->Decode(text);
+    return Decode(text);
 }
 
 bool ProjectFromQString(const QString &text, std::string &bytes) {
@@ -251,7 +256,5 @@ bool ProjectFromQString(const QString &text, std::string &bytes) {
         bytes = text.toLatin1().toStdString();
         return true;
     }
-    return Converter()->Encode(text, bytes);
+    return Encode(text, bytes);
 }
-
-#endif

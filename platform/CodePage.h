@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <string>
+#include <string_view>
 
 // The project file's text is in the expert's ANSI code page, not in the local 8-bit encoding:
 // on Windows that is the system's ANSI code page; elsewhere the expert runs under a Windows
@@ -21,6 +22,9 @@ int ProjectCodePageFor(std::int32_t setting);
 // Makes codePage the one project text is converted with. A number that cannot be used selects
 // 1252. Returns the code page now in force.
 int SetProjectCodePage(int codePage);
+
+// True when every byte is below 0x80: such text reads the same in every code page.
+bool IsAscii(std::string_view text);
 
 // Project bytes for a widget. Every byte gives a character: a byte the code page leaves
 // unassigned shows as U+0080-U+00FF of the same value and converts back to itself.

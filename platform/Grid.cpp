@@ -4,8 +4,6 @@
 
 #include <QHeaderView>
 
-#include <algorithm>
-
 void GridSetRowCount(QTableWidget *grid, int rowCount) {
     const int rows = rowCount < 1 ? 0 : rowCount - 1;
     if (grid->rowCount() != rows)
@@ -25,13 +23,13 @@ void GridSetCell(QTableWidget *grid, int col, int row, const std::string &text) 
     if (item) {
         // The refresh sets every cell every second and most show that text already: compare
         // before converting. ASCII reads the same in every code page.
-        const QString shown = item->text();
-        const bool ascii = std::all_of(text.begin(), text.end(),
-                                       [](char c) { return static_cast<unsigned char>(c) < 0x80; });
-        if (ascii ? shown == QLatin1StringView(text.data(), qsizetype(text.size()))
-                  : shown == ProjectToQString(text))
+        if (IsAscii(text)) {
+            if (item->text() != QLatin1StringView(text.data(), qsizetype(text.size())))
+                item->setText(QString::fromLatin1(text.data(), qsizetype(text.size())));
             return;
-        item->setText(ProjectToQString(text));
+        }
+        if (QString converted = ProjectToQString(text); item->text() != converted)
+            item->setText(converted);
         return;
     }
     item = new QTableWidgetItem(ProjectToQString(text));

@@ -13,7 +13,6 @@
 #include <QByteArray>
 #include <QFile>
 #include <QFileInfo>
-#include <QSaveFile>
 
 #ifdef Q_OS_WIN
 #include <io.h>
@@ -280,31 +279,6 @@ StableReads &StableReadCache() {
     throw Exception("Cannot write file " + fileName + ": " + reason.toStdString());
 }
 
-// Replaces the file atomically: the old file stays as it was until the new one is complete.
-// Errors name shownName.
-void WriteAtomically(const std::string &fileName, const std::string &content,
-                     const std::string &shownName) {
-    QSaveFile file(QFile::decodeName(QByteArray::fromStdString(fileName)));
-    file.setDirectWriteFallback(false);
-    if (!file.open(QIODevice::WriteOnly))
-        ThrowWriteError(shownName, file.errorString());
-    // commit() does not see a failure of the flush it makes while closing (QTBUG-75077): it
-    // would then put a cut-off file in place of the old one. Flush here, where failure shows.
-    const auto size = static_cast<qint64>(content.size());
-    if (file.write(content.data(), size) != size || !file.flush()) {
-        const QString reason =
-            QStringLiteral("the data could not be written (%1)").arg(file.errorString());
-        file.cancelWriting();
-        ThrowWriteError(shownName, reason);
-    }
-    if (!file.commit())
-        ThrowWriteError(shownName, file.errorString());
-}
-
-void WriteAtomically(const std::string &fileName, const std::string &content) {
-    WriteAtomically(fileName, content, fileName);
-}
-
 // Writes the file whole and puts it on the disk, under its own name: a save renames it over the
 // project afterwards, and one killed before that leaves this one file behind, which the next
 // save overwrites. Errors name shownName.
@@ -362,6 +336,40 @@ bool HeldByAnother([[maybe_unused]] const std::error_code &error) {
 #else
     return false;
 #endif
+}
+
+// A replace writes the new content beside the file first: under the file's name with
+// ".kivo-save" added, with the file's permissions, and, where the file is a symbolic link,
+// beside its target, which the rename replaces while the link stays.
+struct TStaged {
+    QString Target;
+    QString Staged;
+};
+TStaged Stage(const std::string &fileName, const std::string &content) {
+    QFileInfo target(QFile::decodeName(QByteArray::fromStdString(fileName)));
+    for (int hops = 0; target.isSymbolicLink() && hops < 32; ++hops)
+        target.setFile(target.symLinkTarget());
+    TStaged staged{target.filePath(), target.filePath() + QStringLiteral(".kivo-save")};
+    WriteStaged(staged.Staged, content, fileName);
+    if (const QFile::Permissions permissions = QFile::permissions(staged.Target))
+        QFile::setPermissions(staged.Staged, permissions);
+    return staged;
+}
+
+// Takes the staged file away again and reports the failure, naming the file.
+[[noreturn]] void Abandon(const TStaged &staged, const std::string &fileName,
+                          const std::error_code &error) {
+    std::error_code ignored;
+    std::filesystem::remove(NativePath(staged.Staged), ignored);
+    ThrowWriteError(fileName, QString::fromLocal8Bit(error.message()));
+}
+
+// Replaces the file in one step: the old file stays as it was until the new one is complete.
+void WriteAtomically(const std::string &fileName, const std::string &content) {
+    const TStaged staged = Stage(fileName, content);
+    std::error_code error;
+    if (!RenameOver(staged.Staged, staged.Target, error))
+        Abandon(staged, fileName, error);
 }
 
 } // namespace
@@ -748,35 +756,23 @@ bool TIniFile::UpdateFileIfUnchanged() {
 
     // Putting the new file on disk takes milliseconds; a write the other program made in that
     // time would be lost under the rename. So the new content goes to disk beside the file
-    // first, the file is compared once more, and only then renamed over. As with QSaveFile, a
-    // symbolic link stays and its target is replaced.
-    QFileInfo target(QFile::decodeName(QByteArray::fromStdString(d->fileName)));
-    for (int hops = 0; target.isSymbolicLink() && hops < 32; ++hops)
-        target.setFile(target.symLinkTarget());
-    const QString staged = target.filePath() + QStringLiteral(".kivo-save");
+    // first, and the file is compared once more before every try of the rename: a write the
+    // other program made while the file was held must not be put back either.
     std::string content = d->Build();
-    WriteStaged(staged, content, d->fileName);
-    if (const QFile::Permissions permissions = QFile::permissions(target.filePath()))
-        QFile::setPermissions(staged, permissions);
-
-    // Compared again before every try: a write the other program made while the file was held
-    // must not be put back by the rename.
+    const TStaged staged = Stage(d->fileName, content);
     using Clock = std::chrono::steady_clock;
     const auto deadline = Clock::now() + std::chrono::milliseconds(1000);
     for (;;) {
         ReadAllBytes(d->fileName, current);
         std::error_code error;
         if (current != d->snapshot) {
-            std::filesystem::remove(NativePath(staged), error);
+            std::filesystem::remove(NativePath(staged.Staged), error);
             return false;
         }
-        if (RenameOver(staged, target.filePath(), error))
+        if (RenameOver(staged.Staged, staged.Target, error))
             break;
-        if (!HeldByAnother(error) || Clock::now() >= deadline) {
-            std::error_code ignored;
-            std::filesystem::remove(NativePath(staged), ignored);
-            ThrowWriteError(d->fileName, QString::fromLocal8Bit(error.message()));
-        }
+        if (!HeldByAnother(error) || Clock::now() >= deadline)
+            Abandon(staged, d->fileName, error);
         std::this_thread::sleep_for(std::chrono::milliseconds(5));
     }
     d->Committed(std::move(content));

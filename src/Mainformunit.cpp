@@ -495,10 +495,7 @@ void TMainForm::FadeHighlights() {
             next = next == 0 ? until : std::min(next, until);
             continue;
         }
-        until = 0;
-        if (QTableWidgetItem *item =
-                StringGrid1->item(int(cell / GridColumns), int(cell % GridColumns)))
-            item->setBackground(QBrush());
+        Unlight(cell);
     }
     if (next != 0)
         FHighlightTimer->start(int(next - now));
@@ -507,13 +504,17 @@ void TMainForm::FadeHighlights() {
 void TMainForm::ClearHighlights() {
     FHighlightTimer->stop();
     for (std::size_t cell = 0; cell < FLitUntil.size(); ++cell) {
-        if (FLitUntil[cell] == 0)
-            continue;
-        if (QTableWidgetItem *item =
-                StringGrid1->item(int(cell / GridColumns), int(cell % GridColumns)))
-            item->setBackground(QBrush());
+        if (FLitUntil[cell] != 0)
+            Unlight(cell);
     }
     FLitUntil.clear();
+}
+
+void TMainForm::Unlight(std::size_t cell) {
+    FLitUntil[cell] = 0;
+    if (QTableWidgetItem *item =
+            StringGrid1->item(int(cell / GridColumns), int(cell % GridColumns)))
+        item->setBackground(QBrush());
 }
 
 void TMainForm::LoadProject() {

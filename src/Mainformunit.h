@@ -89,6 +89,8 @@ private:
     void HighlightChanges();
     void FadeHighlights();
     void ClearHighlights();
+    // Takes the highlight off one cell, numbered as in FLitUntil.
+    void Unlight(std::size_t cell);
 
     bool FShown = false;
     // The table ReadProject last parsed and the bytes it was parsed from: a tick that finds the

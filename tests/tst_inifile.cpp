@@ -719,7 +719,7 @@ void TestIniFile::failedCommitKeepsOldFile_data() {
     QTest::newRow("file replaced by a folder") << FileReplacedByFolder;
     QTest::newRow("temporary file cannot be created") << TempNameTooLong;
 #ifdef Q_OS_UNIX
-    // QSaveFile::commit() alone misses this one (QTBUG-75077) and renames the cut-off file.
+    // A staged copy cut off by a failed write must not be renamed over the file.
     QTest::newRow("writing the temporary file fails") << WriteFails;
 #endif
 }
@@ -727,7 +727,7 @@ void TestIniFile::failedCommitKeepsOldFile_data() {
 void TestIniFile::failedCommitKeepsOldFile() {
     QFETCH(Failure, failure);
     const QString folder = NewFolder();
-    // A name so long that the save file's temporary name ("name.XXXXXX") exceeds NAME_MAX.
+    // A name so long that the staged copy's name ("name.kivo-save") exceeds NAME_MAX.
     const QString name = failure == TempNameTooLong ? QString(250, QLatin1Char('p')) + ".kvo"
                                                     : QStringLiteral("project.kvo");
     const QString path = folder + QLatin1Char('/') + name;
