@@ -7,6 +7,17 @@
 set -euo pipefail
 here="$(cd "$(dirname "$0")" && pwd)"
 
+# True once process $1 has ended, false after $2 seconds while it still runs.
+wait_for_exit() {
+    local left=$2
+    while [ "$left" -gt 0 ]; do
+        kill -0 "$1" 2>/dev/null || return 0
+        sleep 1
+        left=$((left - 1))
+    done
+    ! kill -0 "$1" 2>/dev/null
+}
+
 qt_version="$(dpkg-query -W -f='${Version}' qt6-base-dev-tools)"
 options=(
     -DBUILD_SHARED_LIBS=OFF
@@ -46,15 +57,19 @@ if [ -f "$prefix/.complete" ]; then
     exit 0
 fi
 
-# apt-get source needs a deb-src entry for the Debian archive.
+# apt-get source needs a deb-src entry. None is made up: each enabled binary source of this
+# machine (its own mirror or proxy included) is copied with the type deb-src, same URIs, suites,
+# components and keyring.
 if ! grep -rqs '^Types:.*deb-src\|^deb-src ' /etc/apt/sources.list /etc/apt/sources.list.d/; then
-    echo "Adding a deb-src entry for the Debian archive" >&2
+    entries="$("$here/derive-deb-src.sh")"
+    if [ -z "$entries" ]; then
+        echo "No apt source to derive a deb-src entry from" >&2
+        exit 1
+    fi
+    echo "Adding deb-src entries derived from this machine's apt sources" >&2
     sudo=()
     [ "$(id -u)" -ne 0 ] && sudo=(sudo)
-    printf '%s\n' 'Types: deb-src' 'URIs: http://deb.debian.org/debian' \
-        'Suites: bookworm bookworm-updates' 'Components: main' \
-        'Signed-By: /usr/share/keyrings/debian-archive-keyring.gpg' |
-        "${sudo[@]}" tee /etc/apt/sources.list.d/kivo-deb-src.sources >/dev/null
+    printf '%s\n' "$entries" | "${sudo[@]}" tee /etc/apt/sources.list.d/kivo-deb-src.sources >/dev/null
     "${sudo[@]}" apt-get update -qq >&2
 fi
 
@@ -72,8 +87,16 @@ cmake -S "$work/src" -B "$work/build" -G Ninja \
     -DQT_HOST_PATH_CMAKE_DIR=/usr/lib/x86_64-linux-gnu/cmake \
     "${options[@]}" >"$work/configure.log" 2>&1 ||
     { tail -40 "$work/configure.log" >&2; exit 1; }
-cmake --build "$work/build" -j"$(nproc)" >"$work/build.log" 2>&1 ||
-    { tail -40 "$work/build.log" >&2; exit 1; }
+# The build is long and its log goes to a file: a line a minute says how far it is.
+started=$SECONDS
+cmake --build "$work/build" -j"$(nproc)" >"$work/build.log" 2>&1 &
+build=$!
+while ! wait_for_exit "$build" 60; do
+    step="$(grep -o '^\[[0-9]*/[0-9]*\]' "$work/build.log" | tail -n 1)"
+    printf 'Qt build: step %s, %d min %02d s elapsed\n' "${step:-[starting]}" \
+        $(((SECONDS - started) / 60)) $(((SECONDS - started) % 60)) >&2
+done
+wait "$build" || { tail -40 "$work/build.log" >&2; exit 1; }
 cmake --install "$work/build" >"$work/install.log" 2>&1 ||
     { tail -40 "$work/install.log" >&2; exit 1; }
 touch "$prefix/.complete"
