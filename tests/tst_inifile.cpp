@@ -992,8 +992,9 @@ void TestIniFile::readFileStableEmptyFileIsBounded() {
     timer.start();
     QCOMPARE(ReadFileStable(Local(path)), std::string());
     const qint64 elapsed = timer.elapsed();
-    // An empty read may be a rewrite in progress: read again, about 50 ms at most.
-    QVERIFY2(elapsed >= 40 && elapsed < 500, qPrintable(QString::number(elapsed)));
+    // An empty read may be a rewrite in progress: read again, about 50 ms at most (not at all
+    // where a read lease shows that nobody writes).
+    QVERIFY2(elapsed < 500, qPrintable(QString::number(elapsed)));
 }
 
 void TestIniFile::readFileStablePollingIsCheap() {
