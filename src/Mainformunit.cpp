@@ -6,13 +6,10 @@
 #include "Conversions.h"
 #include "Grid.h"
 #include "IniFile.h"
+#include "SettingsFile.h"
 #include "Varchangeformunit.h"
 
 #include <QDateTime>
-#include <QDir>
-#include <QFile>
-#include <QFileInfo>
-#include <QFileSystemWatcher>
 #include <QGuiApplication>
 #include <QHeaderView>
 #include <QKeyEvent>
@@ -20,9 +17,7 @@
 #include <QMouseEvent>
 #include <QPainter>
 #include <QScreen>
-#include <QStandardPaths>
 #include <QStyledItemDelegate>
-#include <QTemporaryFile>
 
 #include <algorithm>
 #include <chrono>
@@ -32,18 +27,9 @@
 
 TMainForm *MainForm = nullptr;
 
-const char *const ProjectSection = "Kivo 1.0";
 const char *const SettingsSection = "Kivo";
 
 namespace {
-
-// How often a save merges again when another writer changed the file in the meantime.
-constexpr int SaveAttempts = 10;
-
-// "Var<n>", the start of the four key names of slot index.
-std::string VarPrefix(int index) {
-    return "Var" + IntToStr(index + 1);
-}
 
 const char *TypeWord(std::int32_t type) {
     switch (type) {
@@ -165,8 +151,7 @@ void TraceCell(int row, int col, const std::string &text) {
 
 TMainForm::TMainForm(QWidget *Owner)
     : QMainWindow(Owner), Timer1(new QTimer(this)), OpenDialog1(this),
-      FWatcher(new QFileSystemWatcher(this)), FSettleTimer(new QTimer(this)),
-      FHighlightTimer(new QTimer(this)) {
+      FProject(new TProjectFile(this)), FHighlightTimer(new QTimer(this)) {
     setupUi(this);
     setWindowFlags(Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
                    Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint);
@@ -207,10 +192,7 @@ TMainForm::TMainForm(QWidget *Owner)
     connect(Timer1, &QTimer::timeout, this, Guarded([this] { Timer1Timer(); }));
 
     // A watched file refreshes the grid through the tick itself, once its writer has paused.
-    FSettleTimer->setSingleShot(true);
-    connect(FSettleTimer, &QTimer::timeout, this, Guarded([this] { Timer1Timer(); }));
-    connect(FWatcher, &QFileSystemWatcher::fileChanged, this, [this] { ProjectNotified(); });
-    connect(FWatcher, &QFileSystemWatcher::directoryChanged, this, [this] { ProjectNotified(); });
+    connect(FProject, &TProjectFile::Changed, this, Guarded([this] { Timer1Timer(); }));
     FHighlightTimer->setSingleShot(true);
     connect(FHighlightTimer, &QTimer::timeout, this, [this] { FadeHighlights(); });
     FClock.start();
@@ -295,16 +277,24 @@ void TMainForm::Open1Click() {
         Application->MessageBox("Project file is not correct", "Warning", MB_ICONEXCLAMATION);
         return;
     }
+    // All or nothing: when the settings cannot be written, the project shown so far stays open,
+    // with its caption, its grid and its file as the target of the next save.
+    const std::string previous = ProjectPath;
     ProjectPath = OpenDialog1.FileName;
-    // Nothing of the project shown so far may be acted on until the new one is read, and its
-    // first fill is not news.
-    VarCount = 0;
-    FFilled = false;
-    ClearHighlights();
-    WriteSettings();
+    try {
+        WriteSettings();
+    } catch (...) {
+        ProjectPath = previous;
+        throw;
+    }
     ProjectOpen = true;
     SetCaption("Kivo - " + ExtractFileName(ProjectPath));
-    WatchProject();
+    // No row of the project shown so far stays under the new caption, nor can be acted on; the
+    // new one is read at once, its first fill being no news.
+    ResetGrid();
+    VarCount = 0;
+    FProject->SetPath(ProjectPath);
+    FProject->RefreshSoon();
     StringGrid1->setFocus();
 }
 
@@ -318,7 +308,7 @@ void TMainForm::Close1Click() {
 }
 
 void TMainForm::CloseProject() {
-    UnwatchProject();
+    FProject->SetPath("");
     ResetGrid();
     SetCaption("Kivo");
     ProjectOpen = false;
@@ -331,34 +321,12 @@ void TMainForm::About1Click() {
     AboutForm->exec();
 }
 
-// A portable copy keeps its settings beside the executable: whenever a kivo.ini is there, or one
-// could be put there. A copy installed where the user cannot write (/usr/bin, Program Files)
-// keeps them in the user's own configuration folder, which is made when missing.
 std::string TMainForm::SettingsFileName() const {
-    const std::string besideExe = AppDir + "kivo.ini";
-    const QString local = QFile::decodeName(QByteArray::fromStdString(besideExe));
-    if (QFileInfo::exists(local))
-        return besideExe;
-    // Permission bits do not tell whether the folder takes a new file (root passes them by, a
-    // read-only or full disk ignores them): creating one does. The scratch file is removed again.
-    if (QTemporaryFile probe(local + QStringLiteral(".XXXXXX")); probe.open())
-        return besideExe;
-#ifdef Q_OS_WIN
-    // %APPDATA%, the roaming profile, where the settings follow the user to other machines (the
-    // configuration location Qt names there is the local one, %LOCALAPPDATA%).
-    const QString folder = QStandardPaths::writableLocation(QStandardPaths::AppDataLocation);
-#else
-    const QString folder = QStandardPaths::writableLocation(QStandardPaths::AppConfigLocation);
-#endif
-    if (folder.isEmpty())
-        return besideExe; // no home to go to: the failed write then says where it tried
-    QDir().mkpath(folder);
-    return QFile::encodeName(QDir::toNativeSeparators(folder + QStringLiteral("/kivo.ini")))
-        .toStdString();
+    return SettingsLocation(AppDir).Write;
 }
 
 void TMainForm::ReadSettings() {
-    const TIniFile ini(SettingsFileName());
+    const TIniFile ini(SettingsLocation(AppDir).Read);
     MTPath = ini.ReadString(SettingsSection, "MTPath", "");
     ProjectPath = ini.ReadString(SettingsSection, "Project", "");
     // Set by hand where the expert's terminal runs with another code page; never written.
@@ -366,7 +334,8 @@ void TMainForm::ReadSettings() {
 }
 
 void TMainForm::WriteSettings() {
-    TIniFile ini(SettingsFileName());
+    const TSettingsLocation where = SettingsLocation(AppDir);
+    TIniFile ini(where.Write, where.StartingBytes());
     ini.WriteString(SettingsSection, "MTPath", MTPath);
     ini.WriteString(SettingsSection, "Project", ProjectPath);
     ini.UpdateFile();
@@ -389,40 +358,11 @@ void TMainForm::ResetGrid() {
     }
 }
 
-// Reads the count and the variables the table has room for. Returns how many slots were read;
-// fileCount receives Var_Cnt as the file states it.
-std::int32_t TMainForm::ReadVars(const TIniFile &ini, TVarTable &table, std::int32_t &fileCount) {
-    fileCount = ini.ReadInteger(ProjectSection, "Var_Cnt", 0);
-    const std::int32_t count = std::clamp<std::int32_t>(fileCount, 0, MaxVars);
-    const std::string section = ProjectSection;
-    const std::string none;
-    for (int i = 0; i < count; ++i) {
-        TVarEntry &slot = table[i];
-        // The four keys of a variable share their start: made once, for the tick's sake.
-        const std::string var = VarPrefix(i);
-        slot.Title = ini.ReadString(section, var + "_Title", none);
-        slot.Type = ini.ReadInteger(section, var + "_Type", 0);
-        slot.Status = ini.ReadInteger(section, var + "_Status", 0);
-        slot.Value = ini.ReadString(section, var + "_Value", none);
-    }
-    return count;
-}
-
+// A file caught half written, or lacking keys, leaves the table and the view as they are: the
+// watch brings another refresh once its writer pauses.
 void TMainForm::ReadProject() {
-    // The table depends on the file's bytes alone, and the expert leaves the file as it is for
-    // many ticks: while the file holds the bytes parsed last, that table is taken again without
-    // parsing. It is copied, so that Vars equals what the file holds whatever was done to Vars
-    // since.
-    std::string bytes = ReadFileStable(ProjectPath);
-    if (!FParsedValid || bytes != FParsedBytes) {
-        const TIniFile ini(ProjectPath, bytes);
-        std::int32_t fileCount = 0;
-        FParsedCount = ReadVars(ini, FParsed, fileCount);
-        FParsedBytes = std::move(bytes);
-        FParsedValid = true;
-    }
-    std::copy(FParsed.begin(), FParsed.begin() + FParsedCount, Vars.begin());
-    VarCount = FParsedCount;
+    FProject->SetPath(ProjectPath);
+    FProject->Read(Vars, VarCount);
 }
 
 // Each cell whose text changes repaints itself alone, and only once control is back in the event
@@ -519,51 +459,15 @@ void TMainForm::Unlight(std::size_t cell) {
 
 void TMainForm::LoadProject() {
     ResetGrid();
-    WatchProject();
+    FProject->SetPath(ProjectPath);
     ReadProject();
     FillGrid();
 }
 
 bool TMainForm::SaveProject(const TVarChange &change) {
     const TFlagGuard saving(Saving);
-    for (int attempt = 1;; ++attempt) {
-        // Merge into what the file holds now, so that what the expert wrote since the last
-        // tick stays as the expert wrote it.
-        TIniFile ini(ProjectPath);
-        TVarTable fresh;
-        std::int32_t fileCount = 0;
-        const std::int32_t count = ReadVars(ini, fresh, fileCount);
-        if (change.Index < 0 || change.Index >= count ||
-            fresh[change.Index].Title != change.Title || fresh[change.Index].Type != change.Type)
-            return false;
-
-        TVarEntry &target = fresh[change.Index];
-        if (change.SetsValue) {
-            target.Value = change.Value;
-            if (target.Status != vsIdle2)
-                target.Status = vsChanged;
-        } else {
-            target.Status = change.Status;
-        }
-
-        ini.WriteInteger(ProjectSection, "Var_Cnt", fileCount);
-        for (int i = 0; i < count; ++i) {
-            const std::string var = VarPrefix(i);
-            ini.WriteString(ProjectSection, var + "_Title", fresh[i].Title);
-            ini.WriteInteger(ProjectSection, var + "_Type", fresh[i].Type);
-            ini.WriteInteger(ProjectSection, var + "_Status", fresh[i].Status);
-            ini.WriteString(ProjectSection, var + "_Value", fresh[i].Value);
-        }
-        // The expert writes without a lock: when it changed the file since the read above,
-        // merge again rather than put its older state back. A file that keeps changing under
-        // every attempt is left to the expert, and the user is told the value was not saved.
-        if (!ini.UpdateFileIfUnchanged()) {
-            if (attempt < SaveAttempts)
-                continue;
-            return false;
-        }
-        return true;
-    }
+    FProject->SetPath(ProjectPath);
+    return FProject->Save(change);
 }
 
 bool TMainForm::SaveChange(const TVarChange &change) {
@@ -591,49 +495,11 @@ void TMainForm::Timer1Timer() {
     if (Saving)
         return;
     // Before the read, so that a write after it is noticed.
-    WatchProject();
+    FProject->SetPath(ProjectPath);
+    FProject->Watch();
     ReadProject();
     if (VarCount > 0)
         FillGrid();
-}
-
-// Watches the project file and its folder. Called before every refresh: a save of Kivo's own
-// replaces the file and a writer may delete and create it again, and either ends the watch of
-// the file; the folder's watch notices the new file.
-void TMainForm::WatchProject() {
-    if (!ProjectOpen || ProjectPath.empty())
-        return;
-    if (ProjectPath != FWatchedPath) {
-        UnwatchProject();
-        FWatchedPath = ProjectPath;
-        FWatchedFile = QFile::decodeName(QByteArray::fromStdString(ProjectPath));
-        FWatchedDir = QFileInfo(FWatchedFile).absolutePath();
-    }
-    if (!FWatcher->directories().contains(FWatchedDir) && QFileInfo::exists(FWatchedDir))
-        FWatcher->addPath(FWatchedDir);
-    // Only a file: a watch holds a folder of that name open, and Windows then cannot delete it.
-    if (!FWatcher->files().contains(FWatchedFile) && QFileInfo(FWatchedFile).isFile())
-        FWatcher->addPath(FWatchedFile);
-}
-
-void TMainForm::UnwatchProject() {
-    FSettleTimer->stop();
-    const QStringList paths = FWatcher->files() + FWatcher->directories();
-    if (!paths.isEmpty())
-        FWatcher->removePaths(paths);
-    FWatchedPath.clear();
-    FWatchedFile.clear();
-    FWatchedDir.clear();
-}
-
-// The expert rewrites the file key by key: the refresh waits until the notifications pause, so
-// that it reads the file once, whole, yet no longer than WatchMaxWaitMs for a writer that never
-// pauses.
-void TMainForm::ProjectNotified() {
-    if (!FSettleTimer->isActive())
-        FBurst.start();
-    const qint64 left = WatchMaxWaitMs - FBurst.elapsed();
-    FSettleTimer->start(int(std::clamp<qint64>(left, 0, WatchQuietMs)));
 }
 
 void TMainForm::StringGrid1DblClick() {

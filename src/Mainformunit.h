@@ -1,6 +1,7 @@
 #pragma once
 
 #include "OpenDialog.h"
+#include "ProjectFile.h"
 #include "Vars.h"
 #include "ui_Mainformunit.h"
 
@@ -12,10 +13,6 @@
 #include <string>
 #include <utility>
 #include <vector>
-
-class QFileSystemWatcher;
-
-class TIniFile;
 
 // The main window: holds the settings, the open project and its variable table, shows the
 // variables in a grid that is refreshed soon after the file changes (and by the timer every
@@ -37,7 +34,7 @@ public:
     void Timer1Timer();
     void StringGrid1DblClick();
 
-    // Settings file.
+    // Settings file. SettingsFileName is the file WriteSettings writes now.
     void ReadSettings();
     void WriteSettings();
     std::string SettingsFileName() const;
@@ -66,10 +63,8 @@ public:
     std::int32_t VarCount = 0;
     TVarTable Vars;
 
-    // A change to the watched file refreshes once the file has been quiet for WatchQuietMs, and
-    // no later than WatchMaxWaitMs after the first notification of a burst of writes.
-    int WatchQuietMs = 30;
-    int WatchMaxWaitMs = 200;
+    // The project file: its reads, saves and watch.
+    TProjectFile &ProjectFile() { return *FProject; }
     // How long a cell whose text a refresh changed stays highlighted.
     int HighlightMs = 2000;
 
@@ -82,10 +77,6 @@ protected:
 private:
     bool eventFilter(QObject *watched, QEvent *event) override;
     void SetCaption(const std::string &caption);
-    static std::int32_t ReadVars(const TIniFile &ini, TVarTable &table, std::int32_t &fileCount);
-    void WatchProject();
-    void UnwatchProject();
-    void ProjectNotified();
     void HighlightChanges();
     void FadeHighlights();
     void ClearHighlights();
@@ -93,20 +84,7 @@ private:
     void Unlight(std::size_t cell);
 
     bool FShown = false;
-    // The table ReadProject last parsed and the bytes it was parsed from: a tick that finds the
-    // file unchanged takes the table again instead of looking up every key once more.
-    std::string FParsedBytes;
-    bool FParsedValid = false;
-    std::int32_t FParsedCount = 0;
-    TVarTable FParsed;
-
-    QFileSystemWatcher *FWatcher;
-    // Fires the refresh once a burst of notifications has settled.
-    QTimer *FSettleTimer;
-    QElapsedTimer FBurst;
-    std::string FWatchedPath;
-    QString FWatchedFile;
-    QString FWatchedDir;
+    TProjectFile *FProject;
 
     // A fill is news once the project's first fill is done; the cells whose text it changed are
     // collected while it runs, except on FOwnRow, the row whose change the user just saved.
@@ -122,5 +100,4 @@ private:
 
 extern TMainForm *MainForm;
 
-extern const char *const ProjectSection;
 extern const char *const SettingsSection;

@@ -111,7 +111,9 @@ void TVarChangeForm::Button1Click() {
         Application->MessageBox("Variable value is incorrect", "Warning", MB_OK);
         return;
     }
-    if (text == slot.Value) {
+    // Judged against what the dialog showed: OK without typing puts nothing back, also when the
+    // expert wrote another value meanwhile. A typed value is the user's choice and is saved.
+    if (text == FShownValue) {
         Application->MessageBox("Value is the same", "Warning", MB_OK);
         return;
     }

@@ -18,7 +18,11 @@
 #include <sys/resource.h>
 #endif
 #ifdef Q_OS_LINUX
+#include <fcntl.h>
+#include <linux/fs.h>
+#include <sys/ioctl.h>
 #include <sys/mount.h>
+#include <unistd.h>
 #endif
 
 namespace {
@@ -119,7 +123,24 @@ QStringList Others(const std::string &folder, const QStringList &known) {
     return names;
 }
 
-enum TFault { ReadOnlyDisk, FullDisk, FileSizeLimit, FolderInPlace };
+enum TFault { ReadOnlyDisk, FullDisk, FileSizeLimit, FolderInPlace, Immutable };
+
+// The immutable flag (chattr +i): a file that not even root can write, or replace by a rename.
+bool SetImmutable([[maybe_unused]] const std::string &path, [[maybe_unused]] bool on) {
+#ifdef Q_OS_LINUX
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0)
+        return false;
+    int flags = 0;
+    bool ok = ::ioctl(fd, FS_IOC_GETFLAGS, &flags) == 0;
+    flags = on ? flags | FS_IMMUTABLE_FL : flags & ~FS_IMMUTABLE_FL;
+    ok = ok && ::ioctl(fd, FS_IOC_SETFLAGS, &flags) == 0;
+    ::close(fd);
+    return ok;
+#else
+    return false;
+#endif
+}
 
 // Makes writes into a folder fail one way, and undoes it. FolderInPlace puts a folder in the place
 // of the file of that name, the file itself kept aside beside the folder.
@@ -152,6 +173,14 @@ public:
 #endif
         if (FDisk && !FDisk->Mounted())
             return "cannot mount a small tmpfs here";
+        if (FFault == Immutable) {
+            const std::string probe = InFolder(FFolder, "immutable-probe");
+            QFile(QString::fromStdString(probe)).open(QIODevice::WriteOnly);
+            const bool can = SetImmutable(probe, true) && SetImmutable(probe, false);
+            QFile::remove(QString::fromStdString(probe));
+            if (!can)
+                return "the file system here has no immutable flag";
+        }
         return {};
     }
 
@@ -176,6 +205,8 @@ public:
         case FolderInPlace:
             return QDir().rename(QString::fromStdString(FFile), QString::fromStdString(FAside)) &&
                    QDir().mkpath(QString::fromStdString(InFolder(FFile, "inside")));
+        case Immutable:
+            return SetImmutable(FFile, true);
         }
         return false;
     }
@@ -195,6 +226,8 @@ public:
         case FolderInPlace:
             return QDir(QString::fromStdString(FFile)).removeRecursively() &&
                    QDir().rename(QString::fromStdString(FAside), QString::fromStdString(FFile));
+        case Immutable:
+            return SetImmutable(FFile, false);
         }
         return false;
     }
@@ -478,14 +511,19 @@ void TestDiskFaults::projectDiskUnwritable_saveFailsClearly() {
 
 void TestDiskFaults::settingsUnwritable_openAndClose_data() {
     QTest::addColumn<int>("fault");
-    QTest::newRow("file-size limit") << int(FileSizeLimit);
-    QTest::newRow("read-only file system") << int(ReadOnlyDisk);
-    QTest::newRow("full file system") << int(FullDisk);
-    QTest::newRow("folder in place of the file") << int(FolderInPlace);
+    // A kivo.ini beside the executable that cannot be written sends the writes to the per-user
+    // file; one whose write fails on the way is reported.
+    QTest::addColumn<bool>("perUser");
+    QTest::newRow("file-size limit") << int(FileSizeLimit) << false;
+    QTest::newRow("read-only file system") << int(ReadOnlyDisk) << true;
+    QTest::newRow("full file system") << int(FullDisk) << false;
+    QTest::newRow("folder in place of the file") << int(FolderInPlace) << true;
+    QTest::newRow("immutable file") << int(Immutable) << true;
 }
 
 void TestDiskFaults::settingsUnwritable_openAndClose() {
     QFETCH(int, fault);
+    QFETCH(bool, perUser);
     TKivoFixture f;
     const std::string appDir = Native(f.Path("app"));
     TFaultInjector injector(TFault(fault), appDir, "kivo.ini");
@@ -499,8 +537,8 @@ void TestDiskFaults::settingsUnwritable_openAndClose() {
         QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
         file.write(QByteArray::fromStdString(text));
     };
-    const auto settingsText = [&] {
-        QFile file(QString::fromStdString(settings));
+    const auto settingsText = [&](const std::string &path) {
+        QFile file(QString::fromStdString(path));
         return file.open(QIODevice::ReadOnly) ? file.readAll().toStdString() : std::string("?");
     };
     const std::string firstSettings = "[Kivo]\r\nMTPath=/mt\r\nProject=\r\n";
@@ -510,15 +548,33 @@ void TestDiskFaults::settingsUnwritable_openAndClose() {
     QVERIFY(!MainForm->ProjectOpen);
     QVERIFY(f.Messages.empty());
 
-    // Open: the failed write is shown naming the settings file, which stays as it was.
     QVERIFY(injector.Apply());
     f.OpenAnswer = project;
+    if (perUser) {
+        // Open and Close write the per-user file, which starts from the one beside the program;
+        // that one stays as it was.
+        const std::string written = MainForm->SettingsFileName();
+        QVERIFY(written.starts_with(f.Path("config")));
+        f.Handle([] { MainForm->Open1Click(); });
+        QVERIFY(f.Exceptions.empty());
+        QVERIFY(MainForm->ProjectOpen);
+        QCOMPARE(settingsText(written), "[Kivo]\r\nMTPath=/mt\r\nProject=" + project + "\r\n");
+        f.Answers.push_back(IDYES);
+        f.Handle([] { MainForm->Close1Click(); });
+        QVERIFY(f.Exceptions.empty());
+        QCOMPARE(settingsText(written), std::string("[Kivo]\r\nMTPath=/mt\r\nProject=\r\n"));
+        QVERIFY(injector.Remove());
+        QCOMPARE(settingsText(settings), firstSettings);
+        return;
+    }
+
+    // Open: the failed write is shown naming the settings file, which stays as it was.
     f.Handle([] { MainForm->Open1Click(); });
     QCOMPARE(f.Exceptions.size(), size_t(1));
     QVERIFY2(Names(f.Exceptions, settings), f.Exceptions.back().c_str());
     QVERIFY(!MainForm->ProjectOpen);
     QVERIFY(injector.Remove());
-    QCOMPARE(settingsText(), firstSettings);
+    QCOMPARE(settingsText(settings), firstSettings);
     QCOMPARE(Others(appDir, {"kivo.ini"}), QStringList());
 
     // Writable again: Open goes through and is remembered.
@@ -527,7 +583,7 @@ void TestDiskFaults::settingsUnwritable_openAndClose() {
     QVERIFY(MainForm->ProjectOpen);
     f.Handle([] { MainForm->Timer1Timer(); });
     QCOMPARE(MainForm->VarCount, 2);
-    const std::string remembered = settingsText();
+    const std::string remembered = settingsText(settings);
     QCOMPARE(remembered, "[Kivo]\r\nMTPath=/mt\r\nProject=" + project + "\r\n");
 
     // Close: closed in memory, the failure shown, the settings file as it was.
@@ -541,7 +597,7 @@ void TestDiskFaults::settingsUnwritable_openAndClose() {
     f.Handle([] { MainForm->Timer1Timer(); });
     QCOMPARE(GridRowCount(Grid()), 2);
     QVERIFY(injector.Remove());
-    QCOMPARE(settingsText(), remembered);
+    QCOMPARE(settingsText(settings), remembered);
     QCOMPARE(f.Read("p.kvo"), ProjectText(TwoVars));
 
     // And Kivo goes on: the project opens again.

@@ -367,6 +367,24 @@ void TestEditing::save_keepsWhatTheExpertWroteMeanwhile() {
         std::string("; written by the expert\r\n[Other]\r\nx=1\r\n\r\n[kivo 1.0]\r\nVar_Cnt=1\r\n"
                     "Var1_Title=Flag\r\nVar1_Type=0\r\nVar1_Status=1\r\nVar1_Value=1\r\n"
                     "Var2_Title=Beyond the count\r\n"));
+
+    // The dialog judges OK against the value it showed: untouched, the expert's newer value
+    // stays; typed, the user's choice wins over it.
+    const auto expertWrites = [&f](const std::string &value) {
+        return [&f, value] {
+            f.Write("p.kvo", ProjectText({{"Name", 1, 0, value}}));
+            MainForm->Timer1Timer();
+        };
+    };
+    expertWrites("alpha")();
+    f.Messages.clear();
+    RunDialog(f, {expertWrites("beta"), PressOk()});
+    QCOMPARE(f.Messages.back().Text, std::string("Value is the same"));
+    QCOMPARE(FileVar(f, 1).Value, std::string("beta"));
+    QCOMPARE(FileVar(f, 1).Status, 0);
+    RunDialog(f, {Type("alpha"), expertWrites("gamma"), PressOk()});
+    QCOMPARE(FileVar(f, 1).Value, std::string("alpha"));
+    QCOMPARE(FileVar(f, 1).Status, 1);
 }
 
 void TestEditing::save_landsOnTheSameVariableOrNowhere_data() {

@@ -1,14 +1,20 @@
-// A save killed at any moment leaves the project file as it was or as the save meant it, whole.
-// This executable, started again as a child, opens the project through the real forms and saves
-// in a loop; the saving process is killed at a random moment, and the file must then be one of
-// the two complete contents the loop alternates between. On POSIX the child forks a copy per kill
-// and the copy gets SIGKILL; on Windows, which cannot fork, each kill ends a child started anew
-// (TerminateProcess).
+// Saves against other processes: the project file stays whole whatever they do.
+//
+// Killed mid-save: this executable, started again as a child, opens the project through the real
+// forms and saves in a loop; the saving process is killed at a random moment, and the file must
+// then be one of the two complete contents the loop alternates between. On POSIX the child forks
+// a copy per kill and the copy gets SIGKILL; on Windows, which cannot fork, each kill ends a
+// child started anew (TerminateProcess).
+//
+// A second copy of Kivo: two children save the same project while this process reads it in a
+// tight loop. An expert stalled mid-write: a child rewrites the file in place, pausing halfway,
+// while this process saves.
 
 #include "Conversions.h"
+#include "IniFile.h"
 #include "KivoFixture.h"
 
-#include <QCoreApplication>
+#include <QApplication>
 #include <QDir>
 #include <QElapsedTimer>
 #include <QProcess>
@@ -22,6 +28,7 @@
 #include <map>
 #include <random>
 #include <set>
+#include <thread>
 
 #ifdef Q_OS_UNIX
 #include <csignal>
@@ -32,6 +39,8 @@
 namespace {
 
 const char *const ChildVar = "KIVO_KILLSAVE_DIR";
+// What a child does other than saving until killed: "saves INDEX COUNT SEED" or "stall SEED".
+const char *const ModeVar = "KIVO_KILLSAVE_MODE";
 #ifdef Q_OS_UNIX
 constexpr int Kills = 300;
 #else
@@ -103,6 +112,76 @@ int OpenForms(const std::string &dir) {
     return 0;
 }
 
+// The child that saves one variable COUNT times with random pauses, as a second copy of Kivo
+// would; a save that is not applied or fails ends it.
+int SaveTimes(const std::string &dir, int index, int count, unsigned seed) {
+    TApplication app(ChildArgc, ChildArgv);
+    if (const int failed = OpenForms(dir))
+        return failed;
+    std::mt19937 rng(seed);
+    TVarChange change;
+    change.Index = index;
+    change.Title = MainForm->Vars[index].Title;
+    change.Type = MainForm->Vars[index].Type;
+    change.SetsValue = true;
+    for (int n = 1; n <= count; ++n) {
+        change.Value = std::to_string(seed) + "-" + std::to_string(n);
+        try {
+            if (!MainForm->SaveProject(change)) {
+                std::fprintf(stderr, "save %d not applied\n", n);
+                return 6;
+            }
+        } catch (const std::exception &e) {
+            std::fprintf(stderr, "save %d failed: %s\n", n, e.what());
+            return 7;
+        }
+        std::this_thread::sleep_for(std::chrono::microseconds(rng() % 2000));
+    }
+    return 0;
+}
+
+const QByteArray OtherSection = "[Other]\r\nKeep=yes\r\n";
+
+// Every line of the project and the section after it.
+bool Whole(const QByteArray &text) {
+    return text.startsWith("[Kivo 1.0]\r\nVar_Cnt=") && text.endsWith(OtherSection) &&
+           text.count("\r\n") == 2 + 4 * (OtherVars + 2) + 2;
+}
+
+// The child that stands in for an expert whose profile API rewrites the file in place and is
+// held off the processor halfway: it reads the file, counts it when it is not whole, changes
+// one value and writes it back, pausing between the two halves. It runs until a file "stop"
+// appears beside the project.
+int StallWriter(const std::string &dir, unsigned seed) {
+    const QString folder = QString::fromStdString(dir);
+    QFile file(folder + "/p.kvo");
+    std::mt19937 rng(seed);
+    int rewrites = 0;
+    int cut = 0;
+    while (!QFileInfo::exists(folder + "/stop")) {
+        if (!file.open(QIODevice::ReadOnly))
+            return 10;
+        QByteArray text = file.readAll();
+        file.close();
+        if (!Whole(text))
+            ++cut;
+        const qsizetype at = text.indexOf("Var2_Value=");
+        const qsizetype end = text.indexOf("\r\n", at);
+        if (at >= 0 && end > at)
+            text.replace(at, end - at, "Var2_Value=" + QByteArray::number(rewrites));
+        if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate | QIODevice::Unbuffered))
+            return 11;
+        file.write(text.left(text.size() / 2));
+        std::this_thread::sleep_for(std::chrono::milliseconds(5 + rng() % 16));
+        file.write(text.mid(text.size() / 2));
+        file.close();
+        ++rewrites;
+        std::this_thread::sleep_for(std::chrono::milliseconds(rng() % 8));
+    }
+    std::printf("rewrites=%d cut=%d\n", rewrites, cut);
+    return 0;
+}
+
 #ifdef Q_OS_UNIX
 // The child: opens the project once, then for each line on stdin forks a copy that saves until
 // the test kills it, and reports how it ended. Forking spares the start-up of the application
@@ -160,7 +239,97 @@ class TestKillSave : public QObject {
 
 private slots:
     void killedMidSave_leavesOldOrNewFileWhole();
+    void secondKivoSaving_noReadFindsTheFileCut();
+    void expertStalledMidWrite_saveNeverCutsTheFile();
+
+private:
+    // A project of OtherVars + 2 variables and a section after them, a kivo.ini naming it, and
+    // the environment that makes a child of this executable work on it.
+    QProcessEnvironment Prepare(const QTemporaryDir &dir, const QString &mode) {
+        const std::string project = QDir::toNativeSeparators(dir.filePath("p.kvo")).toStdString();
+        QFile file(dir.filePath("p.kvo"));
+        if (file.open(QIODevice::WriteOnly))
+            file.write(ProjectText(Project(ShortValue)).c_str() + OtherSection);
+        QFile ini(dir.filePath("kivo.ini"));
+        if (ini.open(QIODevice::WriteOnly))
+            ini.write(("[Kivo]\r\nProject=" + project + "\r\n").c_str());
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert(ChildVar, QDir::toNativeSeparators(dir.path()));
+        env.insert(ModeVar, mode);
+#ifndef Q_OS_WIN
+        env.insert("QT_QPA_PLATFORM", "offscreen");
+#endif
+        return env;
+    }
 };
+
+void TestKillSave::secondKivoSaving_noReadFindsTheFileCut() {
+    QTemporaryDir dir;
+    QVERIFY(dir.isValid());
+    constexpr int Saves = 150;
+    QProcess first;
+    QProcess second;
+    first.setProcessEnvironment(Prepare(dir, QString("saves 1 %1 17").arg(Saves)));
+    second.setProcessEnvironment(Prepare(dir, QString("saves 2 %1 29").arg(Saves)));
+    first.start(QCoreApplication::applicationFilePath(), {});
+    second.start(QCoreApplication::applicationFilePath(), {});
+    QVERIFY(first.waitForStarted(30000) && second.waitForStarted(30000));
+
+    const std::string project = dir.filePath("p.kvo").toStdString();
+    int reads = 0;
+    int cut = 0;
+    // waitForFinished(0) lets QProcess notice an end; it answers false for one noticed before.
+    while (first.state() != QProcess::NotRunning || second.state() != QProcess::NotRunning) {
+        first.waitForFinished(0);
+        second.waitForFinished(0);
+        const TFileRead read = ReadShared(project);
+        ++reads;
+        if (!read.Exists || !Whole(QByteArray::fromStdString(read.Bytes)))
+            ++cut;
+    }
+    qInfo("reads=%d cut=%d", reads, cut);
+    QVERIFY2(first.exitCode() == 0, first.readAllStandardError().constData());
+    QVERIFY2(second.exitCode() == 0, second.readAllStandardError().constData());
+    QCOMPARE(cut, 0);
+    QVERIFY(reads > 100);
+    // No save undid the other's.
+    const TIniFile ini(project);
+    QCOMPARE(ini.ReadString("Kivo 1.0", "Var2_Value", ""), "17-" + std::to_string(Saves));
+    QCOMPARE(ini.ReadString("Kivo 1.0", "Var3_Value", ""), "29-" + std::to_string(Saves));
+}
+
+void TestKillSave::expertStalledMidWrite_saveNeverCutsTheFile() {
+    TKivoFixture f;
+    QProcess writer;
+    writer.setProcessEnvironment(Prepare(f.Dir, "stall 5"));
+    Application->SetExeName(f.Path("kivo"));
+    f.Show();
+    QVERIFY(MainForm->ProjectOpen);
+    MainForm->Timer1->stop();
+    writer.start(QCoreApplication::applicationFilePath(), {});
+    QVERIFY(writer.waitForStarted(30000));
+
+    std::mt19937 rng(23);
+    int saved = 0;
+    for (int n = 0; n < 60; ++n) {
+        TVarChange change;
+        change.Title = "Payload";
+        change.Type = vtString;
+        change.SetsValue = true;
+        change.Value = n % 2 ? LongValue : ShortValue + std::to_string(n);
+        f.Handle([&] { saved += MainForm->SaveProject(change) ? 1 : 0; });
+        std::this_thread::sleep_for(std::chrono::milliseconds(rng() % 15));
+    }
+    f.Write("stop", "");
+    QVERIFY(writer.waitForFinished(30000));
+    const QByteArray summary = writer.readAllStandardOutput().trimmed();
+    qInfo("saved=%d of 60; writer: %s", saved, summary.constData());
+    QVERIFY2(writer.exitCode() == 0, writer.readAllStandardError().constData());
+    QVERIFY2(summary.endsWith(" cut=0"), summary.constData());
+    QVERIFY(f.Exceptions.empty());
+    QVERIFY(Whole(QByteArray::fromStdString(f.Read("p.kvo"))));
+    QVERIFY(saved > 0);
+}
 
 void TestKillSave::killedMidSave_leavesOldOrNewFileWhole() {
     QTemporaryDir dir;
@@ -290,6 +459,15 @@ void TestKillSave::killedMidSave_leavesOldOrNewFileWhole() {
 }
 
 int main(int argc, char *argv[]) {
+    if (qEnvironmentVariableIsSet(ChildVar) && qEnvironmentVariableIsSet(ModeVar)) {
+        const std::string dir = qEnvironmentVariable(ChildVar).toStdString();
+        const QStringList mode = qEnvironmentVariable(ModeVar).split(' ');
+        if (mode.size() == 4 && mode[0] == "saves")
+            return SaveTimes(dir, mode[1].toInt(), mode[2].toInt(), mode[3].toUInt());
+        if (mode.size() == 2 && mode[0] == "stall")
+            return StallWriter(dir, mode[1].toUInt());
+        return 2;
+    }
     if (qEnvironmentVariableIsSet(ChildVar)) {
 #ifdef Q_OS_UNIX
         return SaveServer(qEnvironmentVariable(ChildVar).toStdString());
@@ -297,7 +475,7 @@ int main(int argc, char *argv[]) {
         return SaveUntilKilled(qEnvironmentVariable(ChildVar).toStdString());
 #endif
     }
-    QCoreApplication app(argc, argv);
+    QApplication app(argc, argv);
     TestKillSave test;
     QTEST_SET_MAIN_SOURCE_PATH
     return QTest::qExec(&test, argc, argv);

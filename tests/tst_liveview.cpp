@@ -73,8 +73,8 @@ void TestLiveView::watch_burstRefreshesOnceWithTheFinalContent() {
     std::vector<TProjectVar> vars = FiveVars;
     Open(f, vars);
     // Long enough that the writes below, with events handled between them, are one burst.
-    MainForm->WatchQuietMs = 500;
-    MainForm->WatchMaxWaitMs = 10000;
+    MainForm->ProjectFile().QuietMs = 500;
+    MainForm->ProjectFile().MaxWaitMs = 10000;
     std::vector<std::string> seen; // each text that the last two rows' cells took
     const QMetaObject::Connection watching = QObject::connect(
         Grid()->model(), &QAbstractItemModel::dataChanged, MainForm,
@@ -103,8 +103,8 @@ void TestLiveView::watch_burstRefreshesOnceWithTheFinalContent() {
     QObject::disconnect(watching);
 
     // A writer that never pauses is read all the same, after the longest wait.
-    MainForm->WatchQuietMs = 60000;
-    MainForm->WatchMaxWaitMs = 100;
+    MainForm->ProjectFile().QuietMs = 60000;
+    MainForm->ProjectFile().MaxWaitMs = 100;
     vars[4].Value = "again";
     f.Write("p.kvo", ProjectText(vars));
     QTRY_COMPARE(GridCell(Grid(), 3, 5), std::string("again"));

@@ -7,6 +7,9 @@
 #include <QTableWidget>
 #include <QWindow>
 
+#include <map>
+#include <random>
+
 #ifdef Q_OS_LINUX
 #include <sys/stat.h>
 #include <unistd.h>
@@ -31,7 +34,7 @@ private slots:
     void tick_showsWhatTheFileHolds();
     void tick_countChanges_keepHeaderAndTable();
     void timer_showsAnotherWritersChange();
-    void settingsWriteFailure_isShownAndOldFileKept();
+    void settingsWriteFailure_openIsAllOrNothing();
     void settingsFile_besideExeOrPerUser();
     void caption_showsFileNameLiterally();
     void codePage_isReadFromSettingsAtStart();
@@ -141,14 +144,15 @@ void TestMainForm::open_acceptsOnlyProjectFiles() {
         QCOMPARE(MainForm->VarCount, 5);
     }
 
-    // Another project while one is open: no question; the old rows stay until the next tick,
-    // but nothing of them can be acted on.
+    // Another project while one is open: no question; no row of the old one stays, and nothing
+    // of it can be acted on.
     f.Messages.clear();
     f.OpenAnswer = f.Path("b.kvo");
     f.Handle([] { MainForm->Open1Click(); });
     QVERIFY(f.Messages.empty());
     QCOMPARE(MainForm->windowTitle(), QString("Kivo - b.kvo"));
-    QCOMPARE(Row(1), (Cells{"Alpha", "boolean", "idle", "true"}));
+    QCOMPARE(GridRowCount(Grid()), 2);
+    QCOMPARE(Row(1), (Cells{"", "", "", ""}));
     QCOMPARE(MainForm->VarCount, 0);
     f.Answers.push_back(IDYES);
     f.Handle([] { MainForm->StringGrid1DblClick(); });
@@ -302,31 +306,54 @@ void TestMainForm::timer_showsAnotherWritersChange() {
     QTRY_COMPARE_WITH_TIMEOUT(GridCell(Grid(), 3, 4), std::string("42"), 5000);
 }
 
-void TestMainForm::settingsWriteFailure_isShownAndOldFileKept() {
+// Open is all or nothing: whether the settings write goes through or fails (a folder where its
+// staged copy goes), the caption, the grid and the file a toggle saves into name one project.
+void TestMainForm::settingsWriteFailure_openIsAllOrNothing() {
     TKivoFixture f;
-    f.Write("a.kvo", ProjectText(FiveVars));
-    // A folder where the settings file should be: it cannot be replaced.
-    QVERIFY(QDir(f.Dir.path()).mkdir("kivo.ini"));
+    const std::map<std::string, std::string> titles = {{"a.kvo", "A"}, {"b.kvo", "B"}};
+    for (const auto &[name, title] : titles)
+        f.Write(name, ProjectText({{title, 0, 0, "0"}, {title + "2", 1, 0, "x"}}));
     f.Show();
-    QVERIFY(f.Messages.empty());
+    const QString blocker = QString::fromStdString(f.Path("kivo.ini.kivo-save"));
+    std::mt19937 rng(11);
+    std::string shown; // the project the caption names, "" for none
+    for (int step = 0; step < 80; ++step) {
+        const bool fail = rng() % 2;
+        QVERIFY(fail ? QDir().mkpath(blocker) : QDir(blocker).removeRecursively());
+        const std::string name = rng() % 2 ? "a.kvo" : "b.kvo";
+        f.OpenAnswer = f.Path(name);
+        // Settings that would not change are not written, and cannot fail.
+        const bool fails = fail && name != shown;
+        const std::size_t failures = f.Exceptions.size();
+        f.Handle([] { MainForm->Open1Click(); });
+        QCOMPARE(f.Exceptions.size(), failures + (fails ? 1 : 0));
+        if (fails)
+            QVERIFY(f.Exceptions.back().find(f.Path("kivo.ini")) != std::string::npos);
+        else
+            shown = name;
+        if (rng() % 2)
+            MainForm->Timer1Timer();
 
-    f.OpenAnswer = f.Path("a.kvo");
-    f.Handle([] { MainForm->Open1Click(); });
-    QCOMPARE(f.Exceptions.size(), size_t(1));
-    QVERIFY(f.Exceptions[0].find(f.Path("kivo.ini")) != std::string::npos);
-    // The command stops at the failed write: the project is not marked open.
-    QVERIFY(!MainForm->ProjectOpen);
-    QCOMPARE(MainForm->windowTitle(), QString("Kivo"));
-
-    // Close: the project is closed in memory, the failed write is shown, Kivo goes on.
-    f.Write("a.kvo", ProjectText(FiveVars));
-    MainForm->ProjectPath = f.Path("a.kvo");
-    MainForm->ProjectOpen = true;
-    f.Answers.push_back(IDYES);
-    f.Handle([] { MainForm->Close1Click(); });
-    QCOMPARE(f.Exceptions.size(), size_t(2));
-    QVERIFY(!MainForm->ProjectOpen);
-    QCOMPARE(f.Read("a.kvo"), ProjectText(FiveVars));
+        QCOMPARE(MainForm->windowTitle(),
+                 QString::fromStdString(shown.empty() ? "Kivo" : "Kivo - " + shown));
+        QCOMPARE(MainForm->ProjectOpen, !shown.empty());
+        for (int row = 1; row < GridRowCount(Grid()); ++row) {
+            const std::string cell = GridCell(Grid(), 0, row);
+            QVERIFY2(cell.empty() || cell.starts_with(titles.at(shown)), cell.c_str());
+        }
+        // A toggle lands in the project named, or nowhere.
+        if (!shown.empty() && rng() % 3 == 0) {
+            const std::map<std::string, std::string> before = {{"a.kvo", f.Read("a.kvo")},
+                                                               {"b.kvo", f.Read("b.kvo")}};
+            MainForm->Timer1Timer();
+            GridSetRow(Grid(), 1);
+            f.Answers.push_back(IDYES);
+            f.Handle([] { MainForm->StringGrid1DblClick(); });
+            for (const auto &[file, text] : before)
+                QCOMPARE(f.Read(file) != text, file == shown);
+        }
+    }
+    QVERIFY(f.UnexpectedQuestions.empty());
 }
 
 void TestMainForm::settingsFile_besideExeOrPerUser() {

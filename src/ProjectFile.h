@@ -1,0 +1,89 @@
+#pragma once
+
+#include "Vars.h"
+
+#include <QElapsedTimer>
+#include <QObject>
+#include <QString>
+
+#include <chrono>
+#include <cstdint>
+#include <memory>
+#include <string>
+
+class QFileSystemWatcher;
+class QTimer;
+
+extern const char *const ProjectSection;
+
+// The open project's file as this side sees it: whole snapshots of it, a watch that says when the
+// expert has written it, and saves that merge one change into what it holds.
+//
+// Whole means: no writer holds the file open (on Linux, where the file system grants read
+// leases), the file ends with a line break, and every Var1 ... Var<Var_Cnt> has its four keys.
+// The expert's profile API rewrites the file in place, one key at a time: a snapshot taken while
+// it does may be cut short, and one taken while it publishes may lack the later variables. Such a
+// snapshot is never shown and never merged into.
+class TProjectFile : public QObject {
+    Q_OBJECT
+    Q_DISABLE_COPY_MOVE(TProjectFile)
+
+public:
+    explicit TProjectFile(QObject *parent = nullptr);
+    ~TProjectFile() override;
+
+    // The file that reads, saves and the watch go to; "" for none. A new path forgets the table
+    // read from the old one and moves the watch.
+    void SetPath(const std::string &path);
+    const std::string &Path() const { return FPath; }
+
+    // Fills table and count from a whole snapshot: the first MaxVars variables, and how many of
+    // them there are. A missing or unreadable file counts as whole, with no variables. False,
+    // leaving both untouched, when no whole snapshot came within a short wait: a writer is at
+    // work, or the file lacks keys or its end.
+    bool Read(TVarTable &table, std::int32_t &count);
+
+    // Merges one change into what the file holds now and replaces the file, serialised with the
+    // saves of every other copy of Kivo. Values and statuses another writer wrote since the last
+    // read stay as written. Returns false, writing nothing, when the variable is no longer where
+    // the change was meant for, or no whole snapshot came within about a second, or another
+    // writer changed the file under every attempt. Throws Exception naming the file when it
+    // cannot be written; the old file then stays as it was.
+    bool Save(const TVarChange &change);
+
+    // Watches the file and its folder. Called before every refresh: a replace of Kivo's own, or a
+    // writer that deletes and creates the file, ends the watch of the file; the folder's watch
+    // notices the new file.
+    void Watch();
+    // Reports a change soon, from the event loop, as if the file had been written.
+    void RefreshSoon();
+
+    // A change to the watched file is reported once the file has been quiet for QuietMs, and no
+    // later than MaxWaitMs after the first notification of a burst of writes.
+    int QuietMs = 30;
+    int MaxWaitMs = 200;
+
+signals:
+    // The file was written and its writer has paused.
+    void Changed();
+
+private:
+    struct TSnapshot;
+    enum class TState { Missing, Whole, NotWhole };
+    TState ReadWhole(std::chrono::milliseconds wait);
+    void Unwatch();
+    void Notified();
+
+    std::string FPath;
+
+    // The last snapshot parsed, and whether it was whole: a refresh that finds the file
+    // unchanged takes its table again instead of parsing once more.
+    std::unique_ptr<TSnapshot> FLast;
+    bool FValid = false;
+
+    QFileSystemWatcher *FWatcher;
+    QTimer *FSettleTimer;
+    QElapsedTimer FBurst;
+    QString FWatchedFile;
+    QString FWatchedDir;
+};
