@@ -1,13 +1,17 @@
 #include "CodePage.h"
 
+#include <QStringView>
+
 #include <algorithm>
+#include <array>
 #include <climits>
 #include <memory>
+#include <utility>
+#include <vector>
 
 #ifdef _WIN32
 #include <windows.h>
 #else
-#include <array>
 #include <cerrno>
 #include <iconv.h>
 #endif
@@ -20,235 +24,362 @@ bool IsAscii(const QString &text) {
     return std::all_of(text.begin(), text.end(), [](QChar c) { return c.unicode() < 0x80; });
 }
 
+// A byte the code page leaves unassigned shows as U+F0000 + byte: a private-use character that no
+// keyboard produces and no ANSI code page but UTF-8 reads any bytes as, so it can stand for that
+// byte alone and be written back as it. The private-use block below U+F900 would not do: code
+// pages put their user-defined characters there (950 reads C6A1-C8FE as U+F6B1-U+F848).
+constexpr char32_t UnassignedBase = 0xF0000;
+
+void AppendUnassigned(QString &text, unsigned char byte) {
+    const char32_t code = UnassignedBase + byte;
+    text += QChar(QChar::highSurrogate(code));
+    text += QChar(QChar::lowSurrogate(code));
+}
+
+// The byte that the pair of UTF-16 units at text[i] stands for, or -1 when it stands for none.
+int UnassignedAt(const QString &text, qsizetype i) {
+    if (i + 1 >= text.size() || !text[i].isHighSurrogate() || !text[i + 1].isLowSurrogate())
+        return -1;
+    const char32_t code = QChar::surrogateToUcs4(text[i], text[i + 1]);
+    return code - UnassignedBase < 0x100 ? static_cast<int>(code - UnassignedBase) : -1;
+}
+
 #ifdef _WIN32
 
 // The system's own conversion: the same tables the expert's profile API uses.
-int &Current() {
-    static int codePage = static_cast<int>(GetACP());
-    return codePage;
+class TSystem {
+public:
+    explicit TSystem(int codePage) : FCodePage(codePage) {
+        CPINFO info{};
+        FValid = codePage > 0 && GetCPInfo(static_cast<UINT>(codePage), &info);
+        FMaxCharSize = FValid ? info.MaxCharSize : 1;
+    }
+
+    int CodePage() const { return FCodePage; }
+    bool Valid() const { return FValid; }
+    bool SingleByte() const { return FMaxCharSize == 1; }
+
+    // Converts bytes from the start for as long as they read as characters; returns how many
+    // did.
+    std::size_t Decode(std::string_view bytes, QString &text) const {
+        // Text is almost always valid throughout: one call converts it.
+        if (bytes.size() <= std::size_t(INT_MAX) && Append(bytes, text))
+            return bytes.size();
+        std::size_t done = 0;
+        while (const std::size_t length = AppendFirst(bytes.substr(done), text))
+            done += length;
+        return done;
+    }
+
+    // False when a character cannot be written in the code page.
+    bool Encode(QStringView text, std::string &bytes) const {
+        if (text.isEmpty())
+            return true;
+        // UTF-8 as the system code page takes no default character: it reports what it cannot
+        // convert (lone surrogates) by failing instead.
+        const bool utf8 = FCodePage == CP_UTF8;
+        const DWORD flags = utf8 ? WC_ERR_INVALID_CHARS : WC_NO_BEST_FIT_CHARS;
+        const auto *wide = reinterpret_cast<const wchar_t *>(text.utf16());
+        const int size = static_cast<int>(std::min<qsizetype>(text.size(), INT_MAX));
+        const UINT codePage = static_cast<UINT>(FCodePage);
+        const int length =
+            WideCharToMultiByte(codePage, flags, wide, size, nullptr, 0, nullptr, nullptr);
+        if (length <= 0)
+            return false;
+        BOOL usedDefault = FALSE;
+        const std::size_t at = bytes.size();
+        bytes.resize(at + std::size_t(length));
+        WideCharToMultiByte(codePage, flags, wide, size, bytes.data() + at, length, nullptr,
+                            utf8 ? nullptr : &usedDefault);
+        return !usedDefault;
+    }
+
+private:
+    // Appends the character that bytes start with; returns its length, 0 when they start with
+    // none.
+    std::size_t AppendFirst(std::string_view bytes, QString &text) const {
+        const std::size_t longest = std::min(FMaxCharSize, bytes.size());
+        for (std::size_t length = 1; length <= longest; ++length) {
+            if (Append(bytes.substr(0, length), text))
+                return length;
+        }
+        return 0;
+    }
+
+    bool Append(std::string_view bytes, QString &text) const {
+        const UINT codePage = static_cast<UINT>(FCodePage);
+        const int size = static_cast<int>(bytes.size());
+        const int length =
+            MultiByteToWideChar(codePage, MB_ERR_INVALID_CHARS, bytes.data(), size, nullptr, 0);
+        if (length <= 0)
+            return false;
+        const qsizetype at = text.size();
+        text.resize(at + length);
+        MultiByteToWideChar(codePage, MB_ERR_INVALID_CHARS, bytes.data(), size,
+                            reinterpret_cast<wchar_t *>(text.data() + at), length);
+        return true;
+    }
+
+    int FCodePage;
+    bool FValid = false;
+    std::size_t FMaxCharSize = 1;
+};
+
+int InitialCodePage() {
+    return static_cast<int>(GetACP());
+}
+
+bool Usable(int codePage) {
+    return codePage > 0 && IsValidCodePage(static_cast<UINT>(codePage));
 }
 
 #else
 
-// The ANSI code pages a Windows system runs with. The single-byte ones leave a few bytes
-// unassigned, which must still survive a round trip through the widgets.
-constexpr int SingleByte[] = {874, 1250, 1251, 1252, 1253, 1254, 1255, 1256, 1257, 1258};
-constexpr int DoubleByte[] = {932, 936, 949, 950};
+// The ANSI code pages a Windows system runs with.
+constexpr int SingleByteCodePages[] = {874, 1250, 1251, 1252, 1253, 1254, 1255, 1256, 1257, 1258};
+constexpr int DoubleByteCodePages[] = {932, 936, 949, 950};
 
 // iconv from the C library, opened once per code page: a refresh converts every non-ASCII cell.
-class TConverter {
+class TSystem {
 public:
-    explicit TConverter(int codePage) : FCodePage(codePage) {
+    explicit TSystem(int codePage) : FCodePage(codePage) {
         const std::string name = "CP" + std::to_string(codePage);
         FDecoder = iconv_open("UTF-8", name.c_str());
         FEncoder = iconv_open(name.c_str(), "UTF-8");
-        if (!Valid() || !std::count(std::begin(SingleByte), std::end(SingleByte), codePage))
-            return;
-        for (int byte = 0x80; byte < 0x100; ++byte) {
-            const std::string one(1, static_cast<char>(byte));
-            bool assigned = true;
-            Convert(FDecoder, one, [&](const char *&, std::size_t &, std::string &) {
-                assigned = false;
-                return false;
-            });
-            FUnassigned[byte] = !assigned;
-        }
     }
-    ~TConverter() {
+    ~TSystem() {
         if (FDecoder != Closed)
             iconv_close(FDecoder);
         if (FEncoder != Closed)
             iconv_close(FEncoder);
     }
-    TConverter(const TConverter &) = delete;
-    TConverter &operator=(const TConverter &) = delete;
+    TSystem(const TSystem &) = delete;
+    TSystem &operator=(const TSystem &) = delete;
 
     int CodePage() const { return FCodePage; }
     bool Valid() const { return FDecoder != Closed && FEncoder != Closed; }
-
-    QString Decode(const std::string &text) const {
-        const std::string utf8 =
-            Convert(FDecoder, text, [](const char *&in, std::size_t &left, std::string &out) {
-                // A byte with no character of its own: shown as the character of that number.
-                const auto byte = static_cast<unsigned char>(*in);
-                out += static_cast<char>(0xC0 | (byte >> 6));
-                out += static_cast<char>(0x80 | (byte & 0x3F));
-                ++in;
-                --left;
-                return true;
-            });
-        return QString::fromUtf8(utf8);
+    bool SingleByte() const {
+        return std::count(std::begin(SingleByteCodePages), std::end(SingleByteCodePages),
+                          FCodePage);
     }
 
-    bool Encode(const QString &text, std::string &bytes) const {
-        // A lone surrogate would reach iconv as a '?' that nobody typed.
-        bool ok = text.isValidUtf16();
+    // Converts bytes from the start for as long as they read as characters; returns how many
+    // did.
+    std::size_t Decode(std::string_view bytes, QString &text) const {
+        std::string utf8;
+        const std::size_t done = Convert(FDecoder, bytes, utf8);
+        text += QString::fromUtf8(utf8.data(), qsizetype(utf8.size()));
+        return done;
+    }
+
+    // False when a character cannot be written in the code page.
+    bool Encode(QStringView text, std::string &bytes) const {
         const QByteArray utf8 = text.toUtf8();
-        bytes = Convert(
-            FEncoder, std::string(utf8.constData(), std::size_t(utf8.size())),
-            [&](const char *&in, std::size_t &left, std::string &out) {
-                const auto lead = static_cast<unsigned char>(*in);
-                std::size_t length = lead < 0x80 ? 1 : lead < 0xE0 ? 2 : lead < 0xF0 ? 3 : 4;
-                length = std::min(length, left);
-                // U+0080-U+00FF stands for the unassigned byte it was read from.
-                const unsigned code =
-                    length == 2 ? ((lead & 0x1F) << 6) | (static_cast<unsigned char>(in[1]) & 0x3F)
-                                : 0;
-                if (code >= 0x80 && code < 0x100 && FUnassigned[code]) {
-                    out += static_cast<char>(code);
-                } else {
-                    out += '?';
-                    ok = false;
-                }
-                in += length;
-                left -= length;
-                return true;
-            });
-        return ok;
+        const std::string_view in(utf8.constData(), std::size_t(utf8.size()));
+        return Convert(FEncoder, in, bytes) == in.size();
     }
 
 private:
     static inline const iconv_t Closed = reinterpret_cast<iconv_t>(-1);
 
-    // Runs the whole text through the descriptor; onError is called at input iconv cannot
-    // convert and either steps over it (true) or ends the conversion (false).
-    template <class OnError>
-    static std::string Convert(iconv_t descriptor, const std::string &text, OnError onError) {
-        std::string out;
+    // Appends the conversion of in to out up to the first input that cannot be converted;
+    // returns how much of in was converted.
+    static std::size_t Convert(iconv_t descriptor, std::string_view in, std::string &out) {
         iconv(descriptor, nullptr, nullptr, nullptr, nullptr);
-        const char *in = text.data();
-        std::size_t left = text.size();
+        char *from = const_cast<char *>(in.data());
+        std::size_t left = in.size();
         char buffer[512];
-        for (;;) {
+        for (bool full = true; full;) {
             char *to = buffer;
             std::size_t room = sizeof buffer;
-            // A null input flushes what a stateful code page holds back (1258 composes).
-            const std::size_t result =
-                left ? iconv(descriptor, const_cast<char **>(&in), &left, &to, &room)
-                     : iconv(descriptor, nullptr, nullptr, &to, &room);
-            const int error = errno;
+            full = iconv(descriptor, &from, &left, &to, &room) == std::size_t(-1) && errno == E2BIG;
             out.append(buffer, std::size_t(to - buffer));
-            if (result != static_cast<std::size_t>(-1)) {
-                if (left == 0 && to == buffer)
-                    break;
-                continue;
-            }
-            if (error == E2BIG)
-                continue;
-            iconv(descriptor, nullptr, nullptr, nullptr, nullptr);
-            if (left == 0 || !onError(in, left, out))
-                break;
         }
-        return out;
+        // A code page that joins characters holds the last one back until it is told there is
+        // no more.
+        char *to = buffer;
+        std::size_t room = sizeof buffer;
+        iconv(descriptor, nullptr, nullptr, &to, &room);
+        out.append(buffer, std::size_t(to - buffer));
+        return in.size() - left;
     }
 
     int FCodePage;
     iconv_t FDecoder = Closed;
     iconv_t FEncoder = Closed;
-    std::array<bool, 256> FUnassigned{};
 };
 
-bool Supported(int codePage) {
-    return std::count(std::begin(SingleByte), std::end(SingleByte), codePage) ||
-           std::count(std::begin(DoubleByte), std::end(DoubleByte), codePage);
+int InitialCodePage() {
+    return DefaultCodePage;
 }
 
-std::unique_ptr<TConverter> &Converter() {
-    static std::unique_ptr<TConverter> converter = std::make_unique<TConverter>(DefaultCodePage);
-    return converter;
+bool Usable(int codePage) {
+    return std::count(std::begin(SingleByteCodePages), std::end(SingleByteCodePages), codePage) ||
+           std::count(std::begin(DoubleByteCodePages), std::end(DoubleByteCodePages), codePage);
 }
 
 #endif
 
-} // namespace
-
-#ifdef _WIN32
-
-int ProjectCodePage() {
-    return Current();
-}
-
-int ProjectCodePageFor(std::int32_t) {
-    return static_cast<int>(GetACP());
-}
-
-int SetProjectCodePage(int codePage) {
-    Current() =
-        codePage > 0 && IsValidCodePage(static_cast<UINT>(codePage)) ? codePage : DefaultCodePage;
-    return Current();
-}
-
-static QString Decode(const std::string &text) {
-    const auto codePage = static_cast<UINT>(Current());
-    const int size = static_cast<int>(std::min<std::size_t>(text.size(), INT_MAX));
-    const int length = MultiByteToWideChar(codePage, 0, text.data(), size, nullptr, 0);
-    QString result(length, Qt::Uninitialized);
-    MultiByteToWideChar(codePage, 0, text.data(), size, reinterpret_cast<wchar_t *>(result.data()),
-                        length);
-    return result;
-}
-
-static bool Encode(const QString &text, std::string &bytes) {
-    const auto codePage = static_cast<UINT>(Current());
-    const auto *wide = reinterpret_cast<const wchar_t *>(text.utf16());
-    const int size = static_cast<int>(text.size());
-    // UTF-8 as the system code page takes no default character: it reports what it cannot
-    // convert (lone surrogates) by failing instead.
-    const bool utf8 = codePage == CP_UTF8;
-    const DWORD flags = utf8 ? WC_ERR_INVALID_CHARS : WC_NO_BEST_FIT_CHARS;
-    BOOL usedDefault = FALSE;
-    const int length =
-        WideCharToMultiByte(codePage, flags, wide, size, nullptr, 0, nullptr, nullptr);
-    if (length <= 0) {
-        bytes = std::string(std::size_t(size), '?');
-        return false;
+// Project text both ways in one code page. A single-byte code page goes through a table made by
+// reading each byte on its own: the system's conversion joins a letter and the combining byte
+// after it (glibc does in 1255 and 1258), and bytes the user did not touch must be written back
+// as they were read. Double-byte code pages join nothing and go through the system.
+class TConverter {
+public:
+    explicit TConverter(int codePage) : FSystem(codePage) {
+        FTableDriven = FSystem.Valid() && FSystem.SingleByte();
+        if (!FTableDriven)
+            return;
+        for (int byte = 0x80; byte < 0x100; ++byte) {
+            const char one = static_cast<char>(byte);
+            QString text;
+            if (FSystem.Decode({&one, 1}, text) != 1 || text.size() != 1)
+                continue;
+            // A byte that reads as a character another byte gives already stays unassigned: each
+            // then comes back as it was read.
+            const char16_t code = text.front().unicode();
+            if (code < 0x80 ||
+                std::any_of(FFromUnicode.begin(), FFromUnicode.end(),
+                            [code](const auto &entry) { return entry.first == code; }))
+                continue;
+            FToUnicode[byte - 0x80] = code;
+            FFromUnicode.emplace_back(code, one);
+        }
+        std::sort(FFromUnicode.begin(), FFromUnicode.end());
     }
-    bytes.assign(std::size_t(length), '\0');
-    WideCharToMultiByte(codePage, flags, wide, size, bytes.data(), length, nullptr,
-                        utf8 ? nullptr : &usedDefault);
-    return !usedDefault;
+
+    int CodePage() const { return FSystem.CodePage(); }
+    bool Valid() const { return FSystem.Valid(); }
+
+    QString Decode(std::string_view bytes) const {
+        QString text;
+        if (FTableDriven) {
+            text.reserve(qsizetype(bytes.size()));
+            for (const char c : bytes) {
+                const auto byte = static_cast<unsigned char>(c);
+                if (byte < 0x80)
+                    text += QChar(char16_t(byte));
+                else if (const char16_t code = FToUnicode[byte - 0x80])
+                    text += QChar(code);
+                else
+                    AppendUnassigned(text, byte);
+            }
+            return text;
+        }
+        while (!bytes.empty()) {
+            bytes.remove_prefix(FSystem.Decode(bytes, text));
+            if (!bytes.empty()) {
+                AppendUnassigned(text, static_cast<unsigned char>(bytes.front()));
+                bytes.remove_prefix(1);
+            }
+        }
+        return text;
+    }
+
+    bool Encode(const QString &text, std::string &bytes) const {
+        bytes.clear();
+        bytes.reserve(std::size_t(text.size()));
+        return FTableDriven ? EncodeByTable(text, bytes) : EncodeBySystem(text, bytes);
+    }
+
+private:
+    bool EncodeByTable(const QString &text, std::string &bytes) const {
+        bool ok = true;
+        for (qsizetype i = 0; i < text.size(); ++i) {
+            const char16_t code = text[i].unicode();
+            if (code < 0x80) {
+                bytes += static_cast<char>(code);
+                continue;
+            }
+            // Only a byte the table leaves unassigned: another would read as a letter.
+            if (const int byte = UnassignedAt(text, i); byte >= 0x80 && !FToUnicode[byte - 0x80]) {
+                bytes += static_cast<char>(byte);
+                ++i;
+                continue;
+            }
+            const auto found =
+                std::lower_bound(FFromUnicode.begin(), FFromUnicode.end(), code,
+                                 [](const auto &entry, char16_t c) { return entry.first < c; });
+            if (found != FFromUnicode.end() && found->first == code) {
+                bytes += found->second;
+            } else {
+                bytes += '?';
+                ok = false;
+            }
+        }
+        return ok;
+    }
+
+    bool EncodeBySystem(const QString &text, std::string &bytes) const {
+        bool ok = true;
+        qsizetype written = 0; // text before this is in bytes
+        const auto writeUpTo = [&](qsizetype end) {
+            ok = FSystem.Encode(QStringView(text).sliced(written, end - written), bytes) && ok;
+        };
+        for (qsizetype i = 0; i < text.size(); ++i) {
+            if (const int byte = UnassignedAt(text, i); byte >= 0) {
+                writeUpTo(i);
+                bytes += static_cast<char>(byte);
+                written = ++i + 1;
+            }
+        }
+        writeUpTo(text.size());
+        // Some characters are written as bytes that read as another (932 writes U+00A5 as the
+        // byte of '\'), and a byte standing alone can join the bytes typed after it.
+        return ok && Decode(bytes) == text;
+    }
+
+    TSystem FSystem;
+    bool FTableDriven = false;
+    std::array<char16_t, 128> FToUnicode{}; // 0: unassigned
+    std::vector<std::pair<char16_t, char>> FFromUnicode;
+};
+
+std::unique_ptr<TConverter> &Converter() {
+    static std::unique_ptr<TConverter> converter = std::make_unique<TConverter>(InitialCodePage());
+    return converter;
 }
 
-#else
+} // namespace
 
 int ProjectCodePage() {
     return Converter()->CodePage();
 }
 
-int ProjectCodePageFor(std::int32_t setting) {
-    return Supported(setting) ? setting : DefaultCodePage;
+#ifdef _WIN32
+
+int ProjectCodePageFor(std::int32_t) {
+    return static_cast<int>(GetACP());
 }
+
+#else
+
+int ProjectCodePageFor(std::int32_t setting) {
+    return Usable(setting) ? setting : DefaultCodePage;
+}
+
+#endif
 
 int SetProjectCodePage(int codePage) {
     if (codePage == ProjectCodePage())
         return codePage;
-    auto converter = std::make_unique<TConverter>(Supported(codePage) ? codePage : DefaultCodePage);
+    auto converter = std::make_unique<TConverter>(Usable(codePage) ? codePage : DefaultCodePage);
     if (!converter->Valid())
         converter = std::make_unique<TConverter>(DefaultCodePage);
     Converter() = std::move(converter);
     return ProjectCodePage();
 }
 
-static QString Decode(const std::string &text) {
-    return Converter()->Decode(text);
-}
-
-static bool Encode(const QString &text, std::string &bytes) {
-    return Converter()->Encode(text, bytes);
-}
-
-#endif
-
 bool IsAscii(std::string_view text) {
     return std::all_of(text.begin(), text.end(),
                        [](char c) { return static_cast<unsigned char>(c) < 0x80; });
 }
 
-// ASCII reads the same in every code page this supports: only the rest needs the system.
+// ASCII reads the same in every code page this supports: only the rest needs the converter.
 QString ProjectToQString(const std::string &text) {
     if (IsAscii(text))
         return QString::fromLatin1(text.data(), qsizetype(text.size()));
-    return Decode(text);
+    return Converter()->Decode(text);
 }
 
 bool ProjectFromQString(const QString &text, std::string &bytes) {
@@ -256,5 +387,5 @@ bool ProjectFromQString(const QString &text, std::string &bytes) {
         bytes = text.toLatin1().toStdString();
         return true;
     }
-    return Encode(text, bytes);
+    return Converter()->Encode(text, bytes);
 }

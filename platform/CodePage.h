@@ -26,10 +26,12 @@ int SetProjectCodePage(int codePage);
 // True when every byte is below 0x80: such text reads the same in every code page.
 bool IsAscii(std::string_view text);
 
-// Project bytes for a widget. Every byte gives a character: a byte the code page leaves
-// unassigned shows as U+0080-U+00FF of the same value and converts back to itself.
+// Project bytes for a widget. Every byte shows, and no character is joined with the next (a
+// letter and the combining mark after it stay two): a byte the code page leaves unassigned shows
+// as the private-use character U+F0000 + byte, which no keyboard produces, and converts back to
+// that byte.
 QString ProjectToQString(const std::string &text);
 
-// Widget text to project bytes. False when a character cannot be written in the code page;
-// bytes then holds a '?' in its place and must not be stored.
+// Widget text to project bytes. False when a character cannot be written in the code page as
+// bytes that read back as that character; bytes must then not be stored.
 bool ProjectFromQString(const QString &text, std::string &bytes);

@@ -11,9 +11,34 @@
 #include <limits>
 #include <optional>
 
+#ifdef _WIN32
+#include <windows.h>
+#else
+#include <iconv.h>
+#endif
+
 // Texts are byte strings: QByteArray keeps NULs and prints readably when a row fails.
 static std::string bytes(const QByteArray &text) {
     return text.toStdString();
+}
+
+// How the expert reads a few bytes in a code page: the system's own conversion, which has no
+// character for a byte the code page leaves unassigned.
+static std::optional<QString> expertReads(int codePage, const std::string &text) {
+#ifdef _WIN32
+    wchar_t wide[8];
+    const int length = MultiByteToWideChar(UINT(codePage), MB_ERR_INVALID_CHARS, text.data(),
+                                           int(text.size()), wide, 8);
+    return length > 0 ? std::optional(QString::fromWCharArray(wide, length)) : std::nullopt;
+#else
+    const iconv_t decoder = iconv_open("UTF-8", ("CP" + std::to_string(codePage)).c_str());
+    char utf8[32], *out = utf8, *in = const_cast<char *>(text.data());
+    std::size_t left = text.size(), room = sizeof utf8;
+    const bool read = iconv(decoder, &in, &left, &out, &room) != std::size_t(-1) &&
+                      iconv(decoder, nullptr, nullptr, &out, &room) != std::size_t(-1);
+    iconv_close(decoder);
+    return read ? std::optional(QString::fromUtf8(utf8, out - utf8)) : std::nullopt;
+#endif
 }
 
 // The converted value, or nullopt when the conversion raises EConvertError.
@@ -52,6 +77,8 @@ private slots:
     void invalidUtf8IsReplaced();
     void projectCodePage_data();
     void projectCodePage();
+    void projectCodePageRoundTrip_data();
+    void projectCodePageRoundTrip();
 };
 
 // Runs first, before any test assigns DecimalSeparator.
@@ -531,9 +558,10 @@ void TestConversions::projectCodePage_data() {
     QTest::addColumn<QString>("text");
     // The same bytes read differently in the two code pages, and neither reads them as Latin-1.
     QTest::newRow("1252") << 1252 << QByteArray("\x80 \xC6 \xBD \xE9 \x81\x8D\x8F\x90\x9D")
-                          << QString::fromUtf8("€ Æ ½ é \u0081\u008D\u008F\u0090\u009D");
+                          << QString::fromUtf8(
+                                 "€ Æ ½ é \U000F0081\U000F008D\U000F008F\U000F0090\U000F009D");
     QTest::newRow("1251") << 1251 << QByteArray("\x88 \xC6 \xE9 \x98")
-                          << QString::fromUtf8("€ Ж й \u0098");
+                          << QString::fromUtf8("€ Ж й \U000F0098");
 }
 
 // Unassigned bytes (the last ones of each row) come back as they were read.
@@ -552,6 +580,44 @@ void TestConversions::projectCodePage() {
     for (const QString &refused : {QString::fromUtf8("日本"), foreign, QString(QChar(0xD800))})
         QVERIFY2(!ProjectFromQString("a" + refused, written), qPrintable(refused));
     SetProjectCodePage(1252);
+}
+
+void TestConversions::projectCodePageRoundTrip_data() {
+    QTest::addColumn<int>("codePage");
+    for (const int codePage :
+         {874, 932, 936, 949, 950, 1250, 1251, 1252, 1253, 1254, 1255, 1256, 1257, 1258})
+        QTest::newRow(qPrintable(QString::number(codePage))) << codePage;
+}
+
+// Typed text is written as bytes the expert reads as that text, or refused; the code page's own
+// letters are never refused. A byte read and written back unchanged stays, assigned or not.
+void TestConversions::projectCodePageRoundTrip() {
+    QFETCH(int, codePage);
+    QCOMPARE(SetProjectCodePage(codePage), codePage);
+    const auto restore = qScopeGuard([] { SetProjectCodePage(1252); });
+    std::vector<std::pair<QString, bool>> typed; // the text, and whether the code page has it
+    for (char16_t c = 0x80; c <= 0xFF; ++c)
+        typed.emplace_back(QChar(c), false);
+    for (int lead = 0x80; lead <= 0xFF; ++lead) {
+        for (const char *trail : {"", "A", "\xA1", "\xFE"}) {
+            if (const auto letters = expertReads(codePage, char(lead) + std::string(trail)))
+                typed.emplace_back(*letters, true);
+        }
+    }
+    for (const auto &[text, own] : typed) {
+        std::string written;
+        const bool accepted = ProjectFromQString(text, written);
+        QVERIFY2(accepted || !own, qPrintable(text));
+        QVERIFY2(!accepted ||
+                     (expertReads(codePage, written) == text && ProjectToQString(written) == text),
+                 qPrintable(text));
+    }
+    for (int byte = 0x80; byte <= 0xFF; ++byte) {
+        const std::string read(1, char(byte));
+        std::string written;
+        QVERIFY(ProjectFromQString(ProjectToQString(read), written));
+        QCOMPARE(QByteArray::fromStdString(written), QByteArray::fromStdString(read));
+    }
 }
 
 QTEST_GUILESS_MAIN(TestConversions)

@@ -72,6 +72,7 @@ private slots:
     void save_landsOnTheSameVariableOrNowhere();
     void save_failedWrite_keepsFileAndRecovers();
     void text_travelsInTheExpertsCodePage();
+    void text_editedElsewhereKeepsItsBytes();
 };
 
 void TestEditing::doubleClick_decisionTable_data() {
@@ -501,6 +502,17 @@ void TestEditing::text_travelsInTheExpertsCodePage() {
     QCOMPARE(FileVar(f, 1).Value, std::string("M\xFCller \xBD \x80"));
     QCOMPARE(FileVar(f, 1).Title, title);
     QVERIFY(f.Read("p.kvo").find("Var2_Title=" + odd + "\r\n") != std::string::npos);
+}
+
+// Under 1258 a letter and the combining byte after it stay two characters, so an edit elsewhere
+// in the value keeps their bytes, as it keeps a byte the code page leaves unassigned.
+void TestEditing::text_editedElsewhereKeepsItsBytes() {
+    TKivoFixture f;
+    f.Write("p.kvo", ProjectText({{"T", 1, 0, "a\xEC\x8D 1"}}));
+    f.Write("kivo.ini", "[Kivo]\r\nProject=" + f.Path("p.kvo") + "\r\nCodePage=1258\r\n");
+    f.Show();
+    RunDialog(f, {[] { Edit1()->setText(Edit1()->text() + "2"); }, PressOk()});
+    QCOMPARE(FileVar(f, 1).Value, std::string("a\xEC\x8D 12"));
 }
 
 QTEST_MAIN(TestEditing)
