@@ -11,6 +11,10 @@
 #include <string_view>
 #include <system_error>
 
+#ifdef _WIN32
+#include <windows.h>
+#endif
+
 // Accepts a text only when the classic Object Pascal conversions both accept it. The grammars
 // read ASCII bytes only and consult no locale: QCoreApplication switches the C library's locale.
 
@@ -324,11 +328,40 @@ std::string ExtractFileName(const std::string &path) {
 }
 
 QString ToQString(const std::string &text) {
-    // QString::fromLocal8Bit, except that it keeps a leading byte order mark.
-    QStringDecoder decoder(QStringConverter::System, QStringConverter::Flag::ConvertInitialBom);
+    QStringDecoder decoder(QStringConverter::Utf8, QStringConverter::Flag::ConvertInitialBom);
     return decoder.decode(QByteArrayView(text));
 }
 
 std::string FromQString(const QString &text) {
-    return text.toLocal8Bit().toStdString();
+    return text.toUtf8().toStdString();
+}
+
+bool IsUtf8(std::string_view text) {
+    QStringDecoder decoder(QStringConverter::Utf8, QStringConverter::Flag::Stateless);
+    const QString decoded = decoder.decode(QByteArrayView(text.data(), qsizetype(text.size())));
+    Q_UNUSED(decoded);
+    return !decoder.hasError();
+}
+
+std::string Utf8FromSystem8Bit(const std::string &text) {
+#ifdef _WIN32
+    return FromQString(QString::fromLocal8Bit(text.data(), qsizetype(text.size())));
+#else
+    return text;
+#endif
+}
+
+std::string SystemErrorMessage(int error) {
+#ifdef _WIN32
+    wchar_t *buffer = nullptr;
+    const DWORD length = FormatMessageW(
+        FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
+        nullptr, DWORD(error), 0, reinterpret_cast<wchar_t *>(&buffer), 0, nullptr);
+    QString message = length ? QString::fromWCharArray(buffer, int(length)).trimmed()
+                             : QStringLiteral("error %1").arg(error);
+    LocalFree(buffer);
+    return FromQString(message);
+#else
+    return FromQString(QString::fromLocal8Bit(std::system_category().message(error)));
+#endif
 }

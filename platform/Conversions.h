@@ -47,6 +47,17 @@ std::string ExtractFilePath(const std::string &path);
 // The text after the last delimiter, extension included.
 std::string ExtractFileName(const std::string &path);
 
-// Bytes to and from the widgets, through the local 8-bit codec.
+// File names, paths and messages are UTF-8 on every system, so that a name holds every
+// character Windows allows whatever its ANSI code page (project text is not: see CodePage.h).
+// A byte that is not UTF-8 reads as U+FFFD; a leading byte order mark is kept.
 QString ToQString(const std::string &text);
 std::string FromQString(const QString &text);
+
+// True when the bytes are UTF-8 throughout.
+bool IsUtf8(std::string_view text);
+// Text an older copy of Kivo wrote in the system's 8-bit encoding (the ANSI code page on
+// Windows; on Linux that was UTF-8 already, and file names are bytes), as UTF-8.
+std::string Utf8FromSystem8Bit(const std::string &text);
+
+// What the system says about an error number (errno, or GetLastError on Windows), in UTF-8.
+std::string SystemErrorMessage(int error);

@@ -1,9 +1,9 @@
 #include "SharedFile.h"
 
+#include "Conversions.h"
 #include "Exception.h"
 
-#include <QByteArray>
-#include <QFile>
+#include <QDir>
 #include <QFileInfo>
 
 #ifdef _WIN32
@@ -67,22 +67,23 @@ TStableReads &StableReads() {
 
 // Where a replace goes: the file, or the end of its chain of symbolic links, whose link stays.
 std::string ReplaceTarget(const std::string &fileName) {
-    QFileInfo target(QFile::decodeName(QByteArray::fromStdString(fileName)));
+    QFileInfo target(ToQString(fileName));
     if (!target.isSymbolicLink())
         return fileName;
     for (int hops = 0; target.isSymbolicLink() && hops < 32; ++hops)
         target.setFile(target.symLinkTarget());
-    return QFile::encodeName(target.filePath()).toStdString();
+    return FromQString(QDir::toNativeSeparators(target.filePath()));
 }
 
 #ifdef _WIN32
 
+// File names are UTF-8: every character a Windows name may hold, whatever the ANSI code page.
 std::wstring Wide(const std::string &fileName) {
-    return QFile::decodeName(QByteArray::fromStdString(fileName)).toStdWString();
+    return ToQString(fileName).toStdWString();
 }
 
 std::string SystemMessage(DWORD error) {
-    return std::system_category().message(static_cast<int>(error));
+    return SystemErrorMessage(static_cast<int>(error));
 }
 
 // The handle shares reading, writing and deletion, and is closed at once: the expert's profile
@@ -125,7 +126,7 @@ void IgnoreLeaseBreaks() {
 }
 
 std::string ErrnoMessage(int error) {
-    return std::system_category().message(error);
+    return SystemErrorMessage(error);
 }
 
 // Reads from the start to the end; the file may grow or shrink meanwhile.
@@ -258,32 +259,55 @@ TReplaceLock::~TReplaceLock() {
 
 #ifdef _WIN32
 
-// An exclusive share mode is the lock: no other copy of Kivo can open the staged file for writing
-// while this handle lives. Deletion is shared, so that the file can be renamed and deleted through
-// its name while it is held.
+// A lock on a byte far past the end is the lock (LockFileEx: released with the handle, also when
+// the process dies). The handle shares everything, so that the expert may open the file at once
+// after the rename, and the rename may go through while the handle lives. The staged name may be
+// renamed away or deleted by the holder between another process's open and its lock: a lock is
+// only taken on the file the name still leads to.
 void TReplaceLock::Acquire() {
     const std::wstring staged = Wide(FStaged);
     const auto deadline = Clock::now() + LockWait;
     for (;;) {
-        const HANDLE handle =
-            CreateFileW(staged.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr,
-                        OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
-        if (handle != INVALID_HANDLE_VALUE) {
-            FHandle = handle;
-            return;
+        const HANDLE handle = CreateFileW(staged.c_str(), GENERIC_READ | GENERIC_WRITE,
+                                          FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                          nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+        if (handle == INVALID_HANDLE_VALUE) {
+            const DWORD error = GetLastError();
+            // Deleted by another copy and not yet gone. Denied for a file that is not there means
+            // the folder takes no new file, and for a folder in its place, no file.
+            const DWORD attributes = GetFileAttributesW(staged.c_str());
+            if (error != ERROR_ACCESS_DENIED || attributes == INVALID_FILE_ATTRIBUTES ||
+                (attributes & FILE_ATTRIBUTE_DIRECTORY))
+                ThrowWriteError(FFileName, SystemMessage(error));
+        } else {
+            OVERLAPPED beyond{};
+            beyond.Offset = 0xFFFFFFFF;
+            beyond.OffsetHigh = 0x7FFFFFFF;
+            if (LockFileEx(handle, LOCKFILE_EXCLUSIVE_LOCK | LOCKFILE_FAIL_IMMEDIATELY, 0, 1, 0,
+                           &beyond)) {
+                BY_HANDLE_FILE_INFORMATION held{};
+                BY_HANDLE_FILE_INFORMATION named{};
+                const HANDLE byName = CreateFileW(
+                    staged.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                    nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+                const bool same = byName != INVALID_HANDLE_VALUE &&
+                                  GetFileInformationByHandle(handle, &held) &&
+                                  GetFileInformationByHandle(byName, &named) &&
+                                  held.dwVolumeSerialNumber == named.dwVolumeSerialNumber &&
+                                  held.nFileIndexHigh == named.nFileIndexHigh &&
+                                  held.nFileIndexLow == named.nFileIndexLow;
+                if (byName != INVALID_HANDLE_VALUE)
+                    CloseHandle(byName);
+                if (same) {
+                    FHandle = handle;
+                    return;
+                }
+            }
+            CloseHandle(handle);
         }
-        const DWORD error = GetLastError();
-        // Held by another copy, or deleted by it and not yet gone. Denied for a file that is not
-        // there means the folder takes no new file, and for a folder in its place, no file.
-        const DWORD attributes = GetFileAttributesW(staged.c_str());
-        const bool busy = error == ERROR_SHARING_VIOLATION ||
-                          (error == ERROR_ACCESS_DENIED && attributes != INVALID_FILE_ATTRIBUTES &&
-                           !(attributes & FILE_ATTRIBUTE_DIRECTORY));
-        if (!busy)
-            ThrowWriteError(FFileName, SystemMessage(error));
         if (Clock::now() >= deadline)
             ThrowWriteError(FFileName, "another copy of Kivo keeps it locked");
-        std::this_thread::sleep_for(milliseconds(5));
+        std::this_thread::sleep_for(milliseconds(2));
     }
 }
 

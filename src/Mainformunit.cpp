@@ -329,6 +329,11 @@ void TMainForm::ReadSettings() {
     const TIniFile ini(SettingsLocation(AppDir).Read);
     MTPath = ini.ReadString(SettingsSection, "MTPath", "");
     ProjectPath = ini.ReadString(SettingsSection, "Project", "");
+    // Paths are kept in UTF-8; a file that is not was written by an older, 8-bit copy.
+    if (!IsUtf8(ini.Snapshot())) {
+        MTPath = Utf8FromSystem8Bit(MTPath);
+        ProjectPath = Utf8FromSystem8Bit(ProjectPath);
+    }
     // Set by hand where the expert's terminal runs with another code page; never written.
     SetProjectCodePage(ProjectCodePageFor(ini.ReadInteger(SettingsSection, "CodePage", 0)));
 }

@@ -101,7 +101,7 @@ void TProjectFile::SetPath(const std::string &path) {
     FValid = false;
     if (FPath.empty())
         return;
-    FWatchedFile = QFile::decodeName(QByteArray::fromStdString(FPath));
+    FWatchedFile = ToQString(FPath);
     FWatchedDir = QFileInfo(FWatchedFile).absolutePath();
     Watch();
 }

@@ -1,5 +1,6 @@
 #include "SettingsFile.h"
 
+#include "Conversions.h"
 #include "SharedFile.h"
 
 #include <QDir>
@@ -11,11 +12,11 @@
 namespace {
 
 QString Local(const std::string &path) {
-    return QFile::decodeName(QByteArray::fromStdString(path));
+    return ToQString(path);
 }
 
 std::string Native(const QString &path) {
-    return QFile::encodeName(QDir::toNativeSeparators(path)).toStdString();
+    return FromQString(QDir::toNativeSeparators(path));
 }
 
 // Whether the folder takes a new file, as a replace puts its staged copy beside the file. The

@@ -21,6 +21,10 @@
 #include <QTest>
 #include <QTimer>
 
+#ifdef Q_OS_WIN
+#include <windows.h>
+#endif
+
 #include <deque>
 #include <functional>
 #include <memory>
@@ -132,6 +136,52 @@ private:
     std::unique_ptr<TApplication> FApp;
     bool FCreated = false;
     QByteArray FOldConfigHome;
+};
+
+// Puts the user's own configuration folder, where the per-user kivo.ini lives, into folder for
+// as long as it lives: XDG_CONFIG_HOME on Linux, the roaming folder (%APPDATA%) that the user's
+// shell folders name in the registry on Windows.
+class TConfigFolder {
+public:
+    explicit TConfigFolder(const QString &folder) {
+#ifdef Q_OS_WIN
+        DWORD size = sizeof FOld;
+        FMoved = RegGetValueW(HKEY_CURRENT_USER, ShellFolders, L"AppData",
+                              RRF_RT_REG_EXPAND_SZ | RRF_NOEXPAND, nullptr, FOld,
+                              &size) == ERROR_SUCCESS &&
+                 Set(QDir::toNativeSeparators(folder).toStdWString().c_str());
+#else
+        FOld = qgetenv("XDG_CONFIG_HOME");
+        FMoved = qputenv("XDG_CONFIG_HOME", folder.toUtf8());
+#endif
+    }
+    ~TConfigFolder() {
+#ifdef Q_OS_WIN
+        if (FMoved)
+            Set(FOld);
+#else
+        qputenv("XDG_CONFIG_HOME", FOld);
+#endif
+    }
+    TConfigFolder(const TConfigFolder &) = delete;
+    TConfigFolder &operator=(const TConfigFolder &) = delete;
+    bool Moved() const {
+        return FMoved;
+    }
+
+private:
+#ifdef Q_OS_WIN
+    static constexpr const wchar_t *ShellFolders =
+        L"Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\User Shell Folders";
+    static bool Set(const wchar_t *path) {
+        return RegSetKeyValueW(HKEY_CURRENT_USER, ShellFolders, L"AppData", REG_EXPAND_SZ, path,
+                               DWORD((wcslen(path) + 1) * sizeof(wchar_t))) == ERROR_SUCCESS;
+    }
+    wchar_t FOld[MAX_PATH] = {};
+#else
+    QByteArray FOld;
+#endif
+    bool FMoved = false;
 };
 
 // A project file of the layout the expert writes: CRLF, one section.

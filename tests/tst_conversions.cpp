@@ -496,7 +496,7 @@ void TestConversions::extractFile() {
 #endif
 }
 
-static bool localCodecIsUtf8() {
+static bool localCodecIsUtf8() { // file names and messages: UTF-8 on every system
     return ToQString("\xC3\xA9") == QString(QChar(0xE9));
 }
 
@@ -569,6 +569,13 @@ void TestConversions::projectCodePage() {
     QFETCH(int, codePage);
     QFETCH(QByteArray, bytes);
     QFETCH(QString, text);
+#ifdef Q_OS_WIN
+    // Windows reads these bytes as the C1 characters of their numbers.
+    for (char32_t byte = 0x80; byte < 0xA0; ++byte) {
+        const char32_t standIn = 0xF0000 + byte;
+        text.replace(QString::fromUcs4(&standIn, 1), QChar(char16_t(byte)));
+    }
+#endif
     QCOMPARE(SetProjectCodePage(codePage), codePage);
     QCOMPARE(ProjectToQString(bytes.toStdString()), text);
     std::string written;

@@ -551,10 +551,11 @@ void TestDiskFaults::settingsUnwritable_openAndClose() {
     QVERIFY(injector.Apply());
     f.OpenAnswer = project;
     if (perUser) {
+        const TConfigFolder config(QString::fromStdString(f.Path("config")));
         // Open and Close write the per-user file, which starts from the one beside the program;
         // that one stays as it was.
         const std::string written = MainForm->SettingsFileName();
-        QVERIFY(written.starts_with(f.Path("config")));
+        QVERIFY(written.starts_with(Native(f.Path("config"))));
         f.Handle([] { MainForm->Open1Click(); });
         QVERIFY(f.Exceptions.empty());
         QVERIFY(MainForm->ProjectOpen);

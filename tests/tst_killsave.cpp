@@ -158,8 +158,18 @@ int StallWriter(const std::string &dir, unsigned seed) {
     std::mt19937 rng(seed);
     int rewrites = 0;
     int cut = 0;
+    // Opens as an expert should on Windows, where Kivo's rename holds the file for a moment: a
+    // failed open is tried again for about 50 ms.
+    const auto open = [&file](QIODevice::OpenMode mode) {
+        for (int attempt = 0; attempt < 50; ++attempt) {
+            if (file.open(mode))
+                return true;
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        }
+        return false;
+    };
     while (!QFileInfo::exists(folder + "/stop")) {
-        if (!file.open(QIODevice::ReadOnly))
+        if (!open(QIODevice::ReadOnly))
             return 10;
         QByteArray text = file.readAll();
         file.close();
@@ -169,7 +179,7 @@ int StallWriter(const std::string &dir, unsigned seed) {
         const qsizetype end = text.indexOf("\r\n", at);
         if (at >= 0 && end > at)
             text.replace(at, end - at, "Var2_Value=" + QByteArray::number(rewrites));
-        if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate | QIODevice::Unbuffered))
+        if (!open(QIODevice::WriteOnly | QIODevice::Truncate | QIODevice::Unbuffered))
             return 11;
         file.write(text.left(text.size() / 2));
         std::this_thread::sleep_for(std::chrono::milliseconds(5 + rng() % 16));

@@ -1,7 +1,9 @@
 #include "KivoFixture.h"
 
 #include "CodePage.h"
+#include "Conversions.h"
 #include "Grid.h"
+#include "IniFile.h"
 
 #include <QScopeGuard>
 #include <QTableWidget>
@@ -38,6 +40,7 @@ private slots:
     void settingsFile_besideExeOrPerUser();
     void caption_showsFileNameLiterally();
     void codePage_isReadFromSettingsAtStart();
+    void unicodeFolder_settingsProjectAndSave();
 };
 
 void TestMainForm::firstStart_withoutSettings_opensNothingAndSaysNothing() {
@@ -506,6 +509,60 @@ void TestMainForm::codePage_isReadFromSettingsAtStart() {
 #endif
         QCOMPARE(f.Read("kivo.ini"), ini);
     }
+}
+
+// Paths are UTF-8 from end to end: a folder named with letters outside the ANSI code page (as
+// Łódź is under windows-1252) holds the program, its kivo.ini and the project, which opens from
+// kivo.ini and from the open dialog and takes a save; so does a per-user kivo.ini under it. A
+// kivo.ini an older 8-bit copy wrote is read in the system's 8-bit encoding.
+void TestMainForm::unicodeFolder_settingsProjectAndSave() {
+    TKivoFixture f;
+    const QString folder = QDir::toNativeSeparators(f.Dir.filePath("Łódź ŻÓŁW"));
+    const std::string app = FromQString(folder) + PathDelim;
+    const std::string project = app + "p.kvo";
+    QVERIFY(QDir().mkpath(folder + "/config"));
+    const auto write = [](const std::string &path, const QByteArray &bytes) {
+        QFile file(ToQString(path));
+        QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
+        file.write(bytes);
+    };
+    const auto read = [](const std::string &path) {
+        QFile file(ToQString(path));
+        return file.open(QIODevice::ReadOnly) ? file.readAll().toStdString() : std::string("?");
+    };
+    write(project, QByteArray::fromStdString(ProjectText(FiveVars)));
+    write(app + "kivo.ini", QByteArray::fromStdString("[Kivo]\r\nProject=" + project + "\r\n"));
+    Application->SetExeName(app + "kivo");
+    f.Show();
+    QVERIFY(MainForm->ProjectOpen);
+    QCOMPARE(MainForm->VarCount, 5);
+    f.Answers.push_back(IDYES);
+    f.Handle([] { MainForm->StringGrid1DblClick(); });
+    QVERIFY2(f.Exceptions.empty(), f.Exceptions.empty() ? "" : f.Exceptions[0].c_str());
+    QCOMPARE(TIniFile(project).ReadString("Kivo 1.0", "Var1_Value", "?"), std::string("0"));
+    f.Answers.push_back(IDYES);
+    f.Handle([] { MainForm->Close1Click(); });
+    f.OpenAnswer = project;
+    f.Handle([] { MainForm->Open1Click(); });
+    QVERIFY(MainForm->ProjectOpen);
+    QCOMPARE(read(app + "kivo.ini"), "[Kivo]\r\nProject=" + project + "\r\nMTPath=\r\n");
+
+    // An older copy wrote the path in the 8-bit encoding (windows-1252 holds é).
+    const QString old = QDir::toNativeSeparators("/x/café.kvo");
+    write(app + "kivo.ini", "[Kivo]\r\nProject=" + old.toLocal8Bit() + "\r\n");
+    MainForm->ReadSettings();
+    QCOMPARE(MainForm->ProjectPath, FromQString(old));
+
+    // The per-user kivo.ini, for a program in a folder it cannot write.
+    const TConfigFolder config(folder + "/config");
+    QVERIFY(config.Moved());
+    MainForm->AppDir = FromQString(QDir::toNativeSeparators("/proc/nowhere/"));
+    QVERIFY(MainForm->SettingsFileName().starts_with(FromQString(folder)));
+    f.Handle([] { MainForm->Open1Click(); });
+    QVERIFY(f.Exceptions.empty());
+    MainForm->ProjectPath.clear();
+    MainForm->ReadSettings();
+    QCOMPARE(MainForm->ProjectPath, project);
 }
 
 QTEST_MAIN(TestMainForm)
