@@ -6,7 +6,8 @@
 #   3. builds kivo.exe, the tests and expert-sim.exe in build-windows/;
 #   4. runs the suite under Wine through CTest;
 #   5. packs build-windows/kivo-<version>-windows-x64.zip: kivo.exe and README.txt.
-# Exits non-zero on any failure.
+# Exits non-zero on any failure. KIVO_WINEPREFIX names another Wine prefix than the shared
+# ~/.cache/kivo/wine, for runs that must not meet another's Wine server.
 set -euo pipefail
 cd "$(dirname "$0")"
 source scripts/setup.sh
@@ -18,7 +19,7 @@ kivo_install cmake ninja-build dpkg-dev qt6-base-dev qt6-base-dev-tools \
 qt="$(scripts/build-qt-windows.sh)"
 echo "Static Qt for Windows: $qt ($((SECONDS - start)) s so far)"
 
-export WINEPREFIX="${XDG_CACHE_HOME:-$HOME/.cache}/kivo/wine"
+export WINEPREFIX="${KIVO_WINEPREFIX:-${XDG_CACHE_HOME:-$HOME/.cache}/kivo/wine}"
 export WINEDEBUG=-all WINEARCH=win64
 if [ ! -f "$WINEPREFIX/system.reg" ]; then
     echo "Making the Wine prefix $WINEPREFIX"
