@@ -1,24 +1,27 @@
 #!/usr/bin/env bash
 # Builds Kivo for Windows x64 and tests it under Wine:
-#   1. installs what is missing (MinGW-w64, Wine, Xvfb, the host Qt tools, zip);
+#   1. installs what is missing (MinGW-w64, Wine, Xvfb, the host Qt tools, NSIS, zip);
 #   2. builds a static Qt for Windows from Debian's qt6-base source, once, into
 #      ~/.cache/kivo/ (scripts/build-qt-windows.sh; later runs reuse it);
-#   3. builds kivo.exe, the tests and expert-sim.exe in build-windows/;
-#   4. runs the suite under Wine through CTest;
+#   3. builds kivo.exe, the tests, expert-sim.exe and the installer
+#      kivo-<version>-windows-x64-setup.exe in build-windows/;
+#   4. runs the suite under Wine through CTest, the installer's round trip included;
 #   5. packs build-windows/kivo-<version>-windows-x64.zip: kivo.exe and README.txt.
-# Exits non-zero on any failure.
+# Exits non-zero on any failure. KIVO_WINEPREFIX names another Wine prefix than the shared
+# ~/.cache/kivo/wine, for runs that must not meet another's Wine server.
 set -euo pipefail
 cd "$(dirname "$0")"
 source scripts/setup.sh
 
 start=$SECONDS
 kivo_install cmake ninja-build dpkg-dev qt6-base-dev qt6-base-dev-tools \
-    g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 wine wine64 fonts-wine xvfb xauth zip
+    g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 wine wine64 fonts-wine xvfb xauth zip \
+    nsis
 
 qt="$(scripts/build-qt-windows.sh)"
 echo "Static Qt for Windows: $qt ($((SECONDS - start)) s so far)"
 
-export WINEPREFIX="${XDG_CACHE_HOME:-$HOME/.cache}/kivo/wine"
+export WINEPREFIX="${KIVO_WINEPREFIX:-${XDG_CACHE_HOME:-$HOME/.cache}/kivo/wine}"
 export WINEDEBUG=-all WINEARCH=win64
 if [ ! -f "$WINEPREFIX/system.reg" ]; then
     echo "Making the Wine prefix $WINEPREFIX"
@@ -65,5 +68,6 @@ x86_64-w64-mingw32-strip -o "build-windows/$package/kivo.exe" build-windows/kivo
 sed 's/$/\r/' resources/README-windows.txt >"build-windows/$package/README.txt"
 (cd build-windows && zip -qr "$package.zip" "$package")
 echo "Packed build-windows/$package.zip ($(du -h "build-windows/$package.zip" | cut -f1))"
+echo "Made build-windows/$package-setup.exe ($(du -h "build-windows/$package-setup.exe" | cut -f1))"
 echo "windows.sh took $((SECONDS - start)) s"
 exit "$status"
