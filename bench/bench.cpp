@@ -483,8 +483,10 @@ void PrintTable(const TMedians &report, const std::string &loadBefore) {
     row("save: one boolean, merge + replace + flush", time("save/Kivo"));
     row("save: QSettings setValue + sync", time("save/QSettings"));
     row("  Kivo save vs QSettings (>1: Kivo faster)", ratio("save/Kivo", "save/QSettings"));
-    std::printf("\nA changed file's tick waits a few ms for a second, equal read: the guard "
-                "against the expert's half-written file (wall, not CPU).\n");
+    std::printf("\nA changed file is read once under a read lease, which shows that no writer "
+                "held it;\nwhere the file system grants none, the tick waits a few ms for a "
+                "second, equal read (wall, not CPU).\nThe save includes the flush of the file "
+                "and, on Linux, of its folder after the rename.\n");
 }
 
 } // namespace
