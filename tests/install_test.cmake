@@ -30,7 +30,7 @@ if(NOT DATADIR)
 endif()
 
 set(missing)
-foreach(file ${BINDIR}/kivo ${DATADIR}/applications/kivo.desktop
+foreach(file ${BINDIR}/kivo ${DATADIR}/applications/kivo.desktop ${DATADIR}/mime/packages/kivo.xml
              ${DATADIR}/icons/hicolor/scalable/apps/kivo.svg)
     if(NOT EXISTS "${prefix}/${file}")
         list(APPEND missing "${file}")

@@ -43,7 +43,7 @@ endif()
 
 run("${DPKG_DEB}" -x "${deb}" "${scratch}/root")
 set(missing)
-foreach(file usr/bin/kivo usr/share/applications/kivo.desktop
+foreach(file usr/bin/kivo usr/share/applications/kivo.desktop usr/share/mime/packages/kivo.xml
              usr/share/icons/hicolor/scalable/apps/kivo.svg)
     if(NOT EXISTS "${scratch}/root/${file}")
         list(APPEND missing "${file}")
@@ -57,6 +57,19 @@ endforeach()
 if(missing)
     list(JOIN missing "\n  " missing)
     message(FATAL_ERROR "Not in the package:\n  ${missing}")
+endif()
+
+# A file manager opens .kvo files with Kivo: the type the MIME file declares for them is the one
+# the menu entry handles, and the entry passes the file on.
+file(READ "${scratch}/root/usr/share/mime/packages/kivo.xml" mime)
+file(READ "${scratch}/root/usr/share/applications/kivo.desktop" desktop)
+if(NOT mime MATCHES "<mime-type type=\"([^\"]+)\">.*<glob pattern=\"\\*\\.kvo\"/>")
+    message(FATAL_ERROR "kivo.xml declares no type for *.kvo:\n${mime}")
+endif()
+set(type "${CMAKE_MATCH_1}")
+if(NOT desktop MATCHES "\nMimeType=([^\n]*;)?${type};" OR
+   NOT desktop MATCHES "\nExec=kivo %[fF]\n")
+    message(FATAL_ERROR "kivo.desktop does not open ${type} files:\n${desktop}")
 endif()
 
 # The listing shows what dpkg will create: the executable must be root's and runnable by all.

@@ -54,10 +54,11 @@ const char *const kUsage =
       Write a fresh project of N variables, every type in rotation; variable 1 is the
       integer "tick". Key by key, each write an in-place rewrite of the whole file
       (4*N+1 writes); --bulk writes the whole content in one in-place write.
-  expert-sim run FILE [--seconds S] [--interval-ms M] [--seed X] [--verbose]
+  expert-sim run FILE [--seconds S] [--interval-ms M] [--seed X] [--tick TITLE] [--verbose]
       Act as a live expert for S seconds (default 10): every M ms (default 100) count
       "tick" up and set every status 1 back to 0. --seed X jitters each interval
-      between M/2 and 3M/2, reproducibly. --verbose logs acks and reverts to stderr.
+      between M/2 and 3M/2, reproducibly. --tick counts the integer of that title
+      instead of "tick". --verbose logs acks and reverts to stderr.
   expert-sim hold FILE MS
       Open FILE for reading and writing as the profile API opens it for a write (sharing
       reading and writing, not deletion), print "held", keep it open MS milliseconds,
@@ -180,6 +181,7 @@ struct RunOptions {
     double seconds = 10;
     long intervalMs = 100;
     std::optional<std::uint64_t> seed;
+    std::string tickTitle = "tick";
     bool verbose = false;
 };
 
@@ -214,8 +216,9 @@ public:
             ++summary_.missingFileReads;
             return;
         }
-        const auto tick = std::find_if(vars->begin(), vars->end(),
-                                       [](const Var &v) { return v.title == "tick"; });
+        const auto tick = std::find_if(vars->begin(), vars->end(), [this](const Var &v) {
+            return v.title == options_.tickTitle;
+        });
         // A tick the user changed is acknowledged below and counted on from there.
         if (tick != vars->end() && tick->status != kStatusChanged)
             writeTick(static_cast<std::size_t>(tick - vars->begin()) + 1, *tick);
@@ -400,6 +403,10 @@ int main(int argc, char **argv) {
             bulk = true;
         } else if (a == "--verbose") {
             options.verbose = true;
+        } else if (a == "--tick") {
+            if (!hasValue)
+                return usageError(a + " needs a value");
+            options.tickTitle = args[++i];
         } else if (a == "--seconds" || a == "--interval-ms" || a == "--seed") {
             if (!hasValue)
                 return usageError(a + " needs a value");
