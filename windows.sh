@@ -23,6 +23,9 @@ echo "Static Qt for Windows: $qt ($((SECONDS - start)) s so far)"
 
 export WINEPREFIX="${KIVO_WINEPREFIX:-${XDG_CACHE_HOME:-$HOME/.cache}/kivo/wine}"
 export WINEDEBUG=-all WINEARCH=win64
+# Wine's menu builder would copy the prefix's Start menu and file types into this machine's own
+# desktop folders.
+export WINEDLLOVERRIDES="winemenubuilder.exe=d"
 if [ ! -f "$WINEPREFIX/system.reg" ]; then
     echo "Making the Wine prefix $WINEPREFIX"
     mkdir -p "$WINEPREFIX"
