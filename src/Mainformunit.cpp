@@ -381,10 +381,11 @@ void TMainForm::FillGrid() {
         const TVarEntry &slot = Vars[k];
         const int row = k + 1;
         GridSetCell(StringGrid1, 0, row, slot.Title);
-        if (const char *word = TypeWord(slot.Type))
-            GridSetCell(StringGrid1, 1, row, word);
-        if (const char *word = StatusWord(slot.Status))
-            GridSetCell(StringGrid1, 2, row, word);
+        // A code without a word shows nothing, never the word an earlier fill left there.
+        const char *type = TypeWord(slot.Type);
+        const char *status = StatusWord(slot.Status);
+        GridSetCell(StringGrid1, 1, row, type ? type : "");
+        GridSetCell(StringGrid1, 2, row, status ? status : "");
         if (slot.Type == vtBoolean)
             GridSetCell(StringGrid1, 3, row, slot.Value == "1" ? "true" : "false");
         else if (slot.Type == vtAction)

@@ -83,10 +83,10 @@ void TVarChangeForm::FormShow() {
     FShownValue = slot.Value;
     Label2->setText(ProjectToQString(slot.Title));
     Label2->adjustSize();
-    if (const char *name = TypeName(slot.Type)) {
-        Label4->setText(QString::fromLatin1(name));
-        Label4->adjustSize();
-    }
+    // A code without a name shows none, never the name of the variable shown before.
+    const char *name = TypeName(slot.Type);
+    Label4->setText(name ? QString::fromLatin1(name) : QString());
+    Label4->adjustSize();
     Edit1->setText(ProjectToQString(slot.Value));
     Edit1->setFocus();
     Edit1->selectAll();

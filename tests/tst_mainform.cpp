@@ -110,7 +110,7 @@ void TestMainForm::open_acceptsOnlyProjectFiles() {
     TKivoFixture f;
     f.Write("kivo.ini", "[Kivo]\r\nMTPath=/opt/term\r\nProject=\r\n");
     f.Write("a.kvo", ProjectText(FiveVars));
-    f.Write("b.kvo", ProjectText({{"Other", 1, 0, "x"}}));
+    f.Write("b.kvo", ProjectText({{"Other", 9, 7, "x"}}));
     f.Write("notes.kvo", "[Other]\r\nVar_Cnt=3\r\n");
     f.Show();
 
@@ -160,7 +160,7 @@ void TestMainForm::open_acceptsOnlyProjectFiles() {
     QCOMPARE(f.Read("a.kvo"), ProjectText(FiveVars));
     MainForm->Timer1Timer();
     QCOMPARE(GridRowCount(Grid()), 2);
-    QCOMPARE(Row(1), (Cells{"Other", "string", "idle", "x"}));
+    QCOMPARE(Row(1), (Cells{"Other", "", "", "x"})); // no word of a's row for codes without one
     QVERIFY(f.Exceptions.empty());
 }
 
@@ -220,15 +220,15 @@ void TestMainForm::tick_showsWhatTheFileHolds() {
     QCOMPARE(Row(2), (Cells{"Word", "boolean", "idle", "false"}));
     QCOMPARE(Row(3), (Cells{"Ratio", "double", "changed by Kivo", "0.25"}));
     QCOMPARE(Row(4), (Cells{"Go", "action", "idle", ""}));
-    // Unknown codes leave their cells as they were (empty after the load's reset).
+    // Codes without a word show none.
     QCOMPARE(Row(5), (Cells{"Odd", "", "", "raw"}));
     QCOMPARE(Row(7), (Cells{"Count", "integer", "idle", "007"}));
 
-    // A later tick: an unknown code keeps the word an earlier read put there.
+    // A later tick: nor does a code whose cell showed a word from an earlier read.
     f.Write("p.kvo", ProjectText({{"Flag", 9, 7, "1"}, {"Word", 0, 2, "1"}}));
     MainForm->Timer1Timer();
     QCOMPARE(GridRowCount(Grid()), 3);
-    QCOMPARE(Row(1), (Cells{"Flag", "boolean", "idle", "1"}));
+    QCOMPARE(Row(1), (Cells{"Flag", "", "", "1"}));
     QCOMPARE(Row(2), (Cells{"Word", "boolean", "idle", "true"}));
 
     // Ticks read nothing while a save is under way.
