@@ -503,6 +503,17 @@ void TMainForm::Timer1Timer() {
         FillGrid();
 }
 
+QRect TMainForm::RowOnScreen(int row) const {
+    const QWidget *viewport = StringGrid1->viewport();
+    const QModelIndex first = StringGrid1->model()->index(row - 1, 0);
+    const QModelIndex last = StringGrid1->model()->index(row - 1, GridColumns - 1);
+    const QRect shown =
+        (StringGrid1->visualRect(first) | StringGrid1->visualRect(last)) & viewport->rect();
+    if (shown.isEmpty())
+        return {};
+    return {viewport->mapToGlobal(shown.topLeft()), shown.size()};
+}
+
 void TMainForm::StringGrid1DblClick() {
     if (!ProjectOpen || VarCount < 1)
         return;
@@ -516,11 +527,14 @@ void TMainForm::StringGrid1DblClick() {
     change.Title = slot.Title;
     change.Type = slot.Type;
 
+    // Enter opens the question, so a second Enter must not answer it: No is the default. The
+    // question leaves the row it is about in sight.
+    const int ask = MB_YESNO | MB_DEFBUTTON2;
     if (slot.Type == vtAction) {
         const bool activate = slot.Status == vsIdle;
         if (Application->MessageBox(activate ? "Do you want to activate this action?"
                                              : "Do you want to cancel action activation?",
-                                    "Warning", MB_YESNO) != IDYES)
+                                    "Warning", ask, RowOnScreen(index + 1)) != IDYES)
             return;
         change.Status = activate ? vsChanged : vsIdle;
     } else if (slot.Type == vtBoolean) {
@@ -529,7 +543,7 @@ void TMainForm::StringGrid1DblClick() {
         const bool toTrue = slot.Value == "0";
         if (Application->MessageBox(toTrue ? "Do you want to change FALSE to TRUE?"
                                            : "Do you want to change TRUE to FALSE?",
-                                    "Warning", MB_YESNO) != IDYES)
+                                    "Warning", ask, RowOnScreen(index + 1)) != IDYES)
             return;
         change.SetsValue = true;
         change.Value = std::string(1, toTrue ? '1' : '0');
