@@ -4,6 +4,7 @@
 #include <QByteArray>
 #include <QLocale>
 #include <QStringDecoder>
+#include <QTextDocument>
 
 #include <algorithm>
 #include <charconv>
@@ -331,4 +332,8 @@ QString ToQString(const std::string &text) {
 
 std::string FromQString(const QString &text) {
     return text.toLocal8Bit().toStdString();
+}
+
+QString PlainToolTip(const QString &text) {
+    return Qt::mightBeRichText(text) ? Qt::convertFromPlainText(text, Qt::WhiteSpaceNormal) : text;
 }

@@ -50,3 +50,7 @@ std::string ExtractFileName(const std::string &path);
 // Bytes to and from the widgets, through the local 8-bit codec.
 QString ToQString(const std::string &text);
 std::string FromQString(const QString &text);
+
+// A tooltip's text that shows text literally: a tooltip takes text that looks like markup as
+// rich text, so such text goes escaped.
+QString PlainToolTip(const QString &text);

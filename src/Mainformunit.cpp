@@ -18,6 +18,7 @@
 #include <QPainter>
 #include <QScreen>
 #include <QStyledItemDelegate>
+#include <QToolTip>
 
 #include <algorithm>
 #include <chrono>
@@ -96,9 +97,24 @@ const QColor HighlightColor(255, 176, 0, 96);
 
 // The selection covers a cell's background, and the selected row is often the one being
 // watched: a selected cell that changed gets a frame of the highlight's colour, inside the cell.
+//
+// A cell too narrow for its text shows it cut off; hovering shows the whole text. It is measured
+// when asked, against the column's width then, so that the refresh sets nothing for it.
 class THighlightDelegate final : public QStyledItemDelegate {
 public:
     using QStyledItemDelegate::QStyledItemDelegate;
+
+    bool helpEvent(QHelpEvent *event, QAbstractItemView *view, const QStyleOptionViewItem &option,
+                   const QModelIndex &index) override {
+        if (event->type() != QEvent::ToolTip)
+            return QStyledItemDelegate::helpEvent(event, view, option, index);
+        if (sizeHint(option, index).width() > option.rect.width())
+            QToolTip::showText(event->globalPos(), PlainToolTip(index.data().toString()),
+                               view->viewport(), option.rect);
+        else
+            QToolTip::hideText();
+        return true;
+    }
 
     void paint(QPainter *painter, const QStyleOptionViewItem &option,
                const QModelIndex &index) const override {
@@ -158,8 +174,10 @@ TMainForm::TMainForm(QWidget *Owner)
     layout()->setSizeConstraint(QLayout::SetFixedSize);
     setWindowIcon(KivoIcon());
 
+    // The columns start at the designed widths; the user may drag them wider, and scroll to
+    // what then lies beyond the grid's right edge.
     QHeaderView *header = StringGrid1->horizontalHeader();
-    header->setSectionResizeMode(QHeaderView::Fixed);
+    header->setSectionResizeMode(QHeaderView::Interactive);
     header->setSectionsMovable(false);
     header->setSectionsClickable(false);
     header->setDefaultAlignment(Qt::AlignLeft | Qt::AlignVCenter);

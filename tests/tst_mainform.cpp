@@ -5,6 +5,7 @@
 
 #include <QScopeGuard>
 #include <QTableWidget>
+#include <QToolTip>
 #include <QWindow>
 
 #include <map>
@@ -34,6 +35,7 @@ private slots:
     void tick_showsWhatTheFileHolds();
     void tick_countChanges_keepHeaderAndTable();
     void timer_showsAnotherWritersChange();
+    void tooltip_showsTheWholeTextOfACutOffCell();
     void settingsWriteFailure_openIsAllOrNothing();
     void settingsFile_besideExeOrPerUser();
     void caption_showsFileNameLiterally();
@@ -304,6 +306,23 @@ void TestMainForm::timer_showsAnotherWritersChange() {
     changed[3].Value = "42";
     f.Write("p.kvo", ProjectText(changed));
     QTRY_COMPARE_WITH_TIMEOUT(GridCell(Grid(), 3, 4), std::string("42"), 5000);
+}
+
+void TestMainForm::tooltip_showsTheWholeTextOfACutOffCell() {
+    TKivoFixture f;
+    const QString title = "Close all positions of basket EURUSD", value(135, '7');
+    f.Write("p.kvo", ProjectText({{title.toStdString(), 1, 0, value.toStdString()}}));
+    f.Write("kivo.ini", "[Kivo]\r\nProject=" + f.Path("p.kvo") + "\r\n");
+    f.Show();
+    const auto tipAt = [](int col) {
+        const QPoint at = Grid()->visualItemRect(Grid()->item(0, col)).center();
+        QHelpEvent help(QEvent::ToolTip, at, Grid()->viewport()->mapToGlobal(at));
+        QApplication::sendEvent(Grid()->viewport(), &help);
+        return QToolTip::isVisible() ? QToolTip::text() : QString();
+    };
+    QCOMPARE(tipAt(1), QString()); // "string" fits
+    QCOMPARE(tipAt(0), title);
+    QCOMPARE(tipAt(3), value);
 }
 
 // Open is all or nothing: whether the settings write goes through or fails (a folder where its
