@@ -328,7 +328,10 @@ void TestEditing::dialog_cancelEscAndCloseWriteNothing() {
 
 void TestEditing::dialog_showsTypeNameAndNoneForOtherCodes() {
     TKivoFixture f;
-    OpenProject(f, {{"Price", 3, 0, "1.5"}, {"Odd", 9, 0, "raw"}, {"<i>Name</i>", 1, 0, "v"}});
+    OpenProject(f, {{"Price", 3, 0, "1.5"},
+                    {"Odd", 9, 0, "raw"},
+                    {"<i>Name</i>", 1, 0, "v"},
+                    {"When", 4, 0, ""}});
     QLabel *label2 = VarChangeForm->findChild<QLabel *>("Label2");
     QLabel *label4 = VarChangeForm->findChild<QLabel *>("Label4");
     QCOMPARE(label4->text(), QString("Label4"));
@@ -354,6 +357,17 @@ void TestEditing::dialog_showsTypeNameAndNoneForOtherCodes() {
               }});
     QCOMPARE(seen, QString("<i>Name</i>|String"));
     QCOMPARE(label2->textFormat(), Qt::PlainText);
+
+    // A date's format, as StrToDate reads dates.
+    GridSetRow(Grid(), 4);
+    QString hint;
+    RunDialog(f, {[&] {
+                  hint = Edit1()->placeholderText();
+              }});
+    hint.replace("dd", "1").replace("MM", "2").replace("yyyy", "2003");
+    QDate date;
+    QVERIFY_THROWS_NO_EXCEPTION(date = StrToDate(hint.toStdString()));
+    QCOMPARE(date, QDate(2003, 2, 1));
 }
 
 void TestEditing::save_keepsWhatTheExpertWroteMeanwhile() {
