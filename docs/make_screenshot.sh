@@ -1,10 +1,12 @@
 #!/usr/bin/env bash
 # Regenerates docs/screenshot.png: the real kivo under Xvfb, with a project of the stand-in
-# expert open, photographed once the grid has been filled.
+# expert open, photographed once the grid has been filled. Then, with a project of long names,
+# docs/screenshot-tooltip.png (the pointer over a cut-off title) and docs/screenshot-dialog.png
+# (the change dialog of a date variable whose name takes two lines), driven by xdotool.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 source scripts/setup.sh
-kivo_install "${kivo_packages[@]}" xvfb xauth imagemagick fonts-dejavu-core
+kivo_install "${kivo_packages[@]}" xvfb xauth imagemagick fonts-dejavu-core xdotool
 
 cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
 cmake --build build -j"$(nproc)" --target kivo expert-sim
@@ -29,3 +31,37 @@ xvfb-run -a -s "-screen 0 760x460x24" bash -c "
     kill \$pid
 "
 echo "docs/screenshot.png written"
+
+long="$work/term/experts/files/long.kvo"
+var() { printf 'Var%d_Title=%s\r\nVar%d_Type=%d\r\nVar%d_Status=0\r\nVar%d_Value=%s\r\n' \
+    "$1" "$2" "$1" "$3" "$1" "$1" "$4"; }
+{
+    printf '[Kivo 1.0]\r\nVar_Cnt=5\r\n'
+    var 1 "Close all positions of basket EURUSD" 5 ""
+    var 2 "Close all positions of basket GBPUSD" 5 ""
+    var 3 "Last day on which the expert opens new positions of the basket before the monthly review of the account" 4 "3/31/27"
+    var 4 "Comment sent with each order" 1 "Basket EURUSD/GBPUSD hedge, opened by the expert after the London open; close all positions before the Friday close"
+    var 5 "Lots" 3 "0.10"
+} >"$long"
+printf '[Kivo]\r\nMTPath=%s\r\nProject=%s\r\n' "$work/term" "$long" >"$work/kivo.ini"
+
+# There is no window manager: the window takes the keyboard by xdotool's windowfocus, and the
+# grid has the focus in it. A tooltip waits for the pointer to rest; Enter on the third row
+# opens its change dialog.
+xvfb-run -a -s "-screen 0 760x460x24" bash -c "
+    \"$work/kivo\" &
+    pid=\$!
+    sleep 3
+    window=\$(xdotool search --name '^Kivo - long.kvo\$' | head -1)
+    xdotool windowfocus --sync \$window
+    xdotool mousemove --window \$window 60 70
+    sleep 2
+    import -window root docs/screenshot-tooltip.png
+    xdotool mousemove 0 0
+    sleep 1
+    xdotool key Down Down Return
+    sleep 2
+    import -window root docs/screenshot-dialog.png
+    kill \$pid
+"
+echo "docs/screenshot-tooltip.png and docs/screenshot-dialog.png written"

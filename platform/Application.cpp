@@ -4,6 +4,13 @@
 
 #include <QDir>
 #include <QMessageBox>
+#include <QPushButton>
+#include <QScreen>
+#include <QShowEvent>
+#include <QWindow>
+
+#include <cstdlib>
+#include <utility>
 
 TApplication *Application = nullptr;
 
@@ -22,6 +29,48 @@ public:
             if (Application)
                 Application->HandleException();
             return false;
+        }
+    }
+};
+
+// A message box that keeps a rectangle of the screen visible. Its size is final only once
+// QMessageBox has laid it out on showing, before the window reaches the screen: it moves then.
+class TMessageBox final : public QMessageBox {
+public:
+    using QMessageBox::QMessageBox;
+
+    QRect Uncovered;
+
+protected:
+    void showEvent(QShowEvent *event) override {
+        QMessageBox::showEvent(event);
+        if (Uncovered.isValid() && !event->spontaneous())
+            MoveOffUncovered();
+    }
+
+private:
+    void MoveOffUncovered() {
+        // A window that has never been shown has no frame yet: its owner's is the best guess.
+        const QWidget *owner = parentWidget() ? parentWidget()->window() : this;
+        const QMargins frame =
+            owner->windowHandle() ? owner->windowHandle()->frameMargins() : QMargins();
+        const QRect outer = geometry().marginsAdded(frame);
+        if (!outer.intersects(Uncovered))
+            return;
+        constexpr int Gap = 8;
+        QRect nearer = outer, farther = outer;
+        nearer.moveTop(Uncovered.bottom() + 1 + Gap);
+        farther.moveBottom(Uncovered.top() - 1 - Gap);
+        if (std::abs(farther.top() - outer.top()) < std::abs(nearer.top() - outer.top()))
+            std::swap(nearer, farther);
+        // Below or above, the side nearer to where the box was put first; where neither fits on
+        // the screen, it stays where it was.
+        const QRect room = owner->screen()->availableGeometry();
+        for (const QRect &place : {nearer, farther}) {
+            if (room.contains(place)) {
+                move(place.topLeft()); // a window's position is its frame's
+                return;
+            }
         }
     }
 };
@@ -63,21 +112,28 @@ void TApplication::DestroyForms() {
     FMainForm = nullptr;
 }
 
-int TApplication::MessageBox(const std::string &text, const std::string &caption, int flags) {
+int TApplication::MessageBox(const std::string &text, const std::string &caption, int flags,
+                             const QRect &uncovered) {
     if (FMessageBoxHook)
         return FMessageBoxHook(text, caption, flags);
 
-    QMessageBox box(QApplication::activeModalWidget() ? QApplication::activeModalWidget()
+    TMessageBox box(QApplication::activeModalWidget() ? QApplication::activeModalWidget()
                                                       : FMainForm);
+    box.Uncovered = uncovered;
     box.setWindowTitle(ToQString(caption));
     box.setTextFormat(Qt::PlainText);
     box.setText(ToQString(text));
-    const bool yesNo = (flags & 0x0F) == MB_YESNO;
-    if ((flags & 0xF0) == MB_ICONEXCLAMATION)
+    const bool yesNo = (flags & MB_TYPEMASK) == MB_YESNO;
+    if ((flags & MB_ICONMASK) == MB_ICONEXCLAMATION)
         box.setIcon(QMessageBox::Warning);
     if (yesNo) {
         box.setStandardButtons(QMessageBox::Yes | QMessageBox::No);
-        box.setDefaultButton(QMessageBox::Yes);
+        // The mnemonics whatever the platform theme names the buttons.
+        box.button(QMessageBox::Yes)->setText(QStringLiteral("&Yes"));
+        box.button(QMessageBox::No)->setText(QStringLiteral("&No"));
+        // The default button also has the focus, so Enter and Space both press it.
+        box.setDefaultButton((flags & MB_DEFMASK) == MB_DEFBUTTON2 ? QMessageBox::No
+                                                                   : QMessageBox::Yes);
     } else {
         box.setStandardButtons(QMessageBox::Ok);
     }

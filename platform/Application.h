@@ -11,10 +11,15 @@
 #include <string>
 #include <vector>
 
-// Message box flags and results, as the callers pass and test them.
+// Message box flags and results, as the callers pass and test them: the buttons (MB_TYPEMASK),
+// the icon and the default button (the first unless MB_DEFBUTTON2 makes it the second).
 constexpr int MB_OK = 0;
 constexpr int MB_YESNO = 4;
 constexpr int MB_ICONEXCLAMATION = 48;
+constexpr int MB_DEFBUTTON2 = 0x100;
+constexpr int MB_TYPEMASK = 0x0F;
+constexpr int MB_ICONMASK = 0xF0;
+constexpr int MB_DEFMASK = 0xF00;
 constexpr int IDOK = 1;
 constexpr int IDYES = 6;
 constexpr int IDNO = 7;
@@ -40,8 +45,11 @@ public:
     // Destroys the forms in the reverse order of their creation.
     void DestroyForms();
 
-    // A modal box with the text shown as plain text; returns IDOK, IDYES or IDNO.
-    int MessageBox(const std::string &text, const std::string &caption, int flags);
+    // A modal box with the text shown as plain text; returns IDOK, IDYES or IDNO. Yes and No
+    // answer to Alt+Y and Alt+N. A valid uncovered (in global coordinates) is left visible: the
+    // box moves above or below it where the screen has room.
+    int MessageBox(const std::string &text, const std::string &caption, int flags,
+                   const QRect &uncovered = QRect());
     // The standard exception display: a modal box with the exception's message.
     void ShowException(const std::exception &e);
     // Shows whatever is being handled now (call from a catch block).

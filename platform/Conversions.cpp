@@ -4,6 +4,7 @@
 #include <QByteArray>
 #include <QLocale>
 #include <QStringDecoder>
+#include <QTextDocument>
 
 #include <algorithm>
 #include <charconv>
@@ -364,4 +365,8 @@ std::string SystemErrorMessage(int error) {
 #else
     return FromQString(QString::fromLocal8Bit(std::system_category().message(error)));
 #endif
+}
+
+QString PlainToolTip(const QString &text) {
+    return Qt::mightBeRichText(text) ? Qt::convertFromPlainText(text, Qt::WhiteSpaceNormal) : text;
 }

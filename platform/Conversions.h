@@ -61,3 +61,7 @@ std::string Utf8FromSystem8Bit(const std::string &text);
 
 // What the system says about an error number (errno, or GetLastError on Windows), in UTF-8.
 std::string SystemErrorMessage(int error);
+
+// A tooltip's text that shows text literally: a tooltip takes text that looks like markup as
+// rich text, so such text goes escaped.
+QString PlainToolTip(const QString &text);

@@ -18,6 +18,7 @@
 #include <QPainter>
 #include <QScreen>
 #include <QStyledItemDelegate>
+#include <QToolTip>
 
 #include <algorithm>
 #include <chrono>
@@ -96,9 +97,24 @@ const QColor HighlightColor(255, 176, 0, 96);
 
 // The selection covers a cell's background, and the selected row is often the one being
 // watched: a selected cell that changed gets a frame of the highlight's colour, inside the cell.
+//
+// A cell too narrow for its text shows it cut off; hovering shows the whole text. It is measured
+// when asked, against the column's width then, so that the refresh sets nothing for it.
 class THighlightDelegate final : public QStyledItemDelegate {
 public:
     using QStyledItemDelegate::QStyledItemDelegate;
+
+    bool helpEvent(QHelpEvent *event, QAbstractItemView *view, const QStyleOptionViewItem &option,
+                   const QModelIndex &index) override {
+        if (event->type() != QEvent::ToolTip)
+            return QStyledItemDelegate::helpEvent(event, view, option, index);
+        if (sizeHint(option, index).width() > option.rect.width())
+            QToolTip::showText(event->globalPos(), PlainToolTip(index.data().toString()),
+                               view->viewport(), option.rect);
+        else
+            QToolTip::hideText();
+        return true;
+    }
 
     void paint(QPainter *painter, const QStyleOptionViewItem &option,
                const QModelIndex &index) const override {
@@ -158,8 +174,10 @@ TMainForm::TMainForm(QWidget *Owner)
     layout()->setSizeConstraint(QLayout::SetFixedSize);
     setWindowIcon(KivoIcon());
 
+    // The columns start at the designed widths; the user may drag them wider, and scroll to
+    // what then lies beyond the grid's right edge.
     QHeaderView *header = StringGrid1->horizontalHeader();
-    header->setSectionResizeMode(QHeaderView::Fixed);
+    header->setSectionResizeMode(QHeaderView::Interactive);
     header->setSectionsMovable(false);
     header->setSectionsClickable(false);
     header->setDefaultAlignment(Qt::AlignLeft | Qt::AlignVCenter);
@@ -386,10 +404,11 @@ void TMainForm::FillGrid() {
         const TVarEntry &slot = Vars[k];
         const int row = k + 1;
         GridSetCell(StringGrid1, 0, row, slot.Title);
-        if (const char *word = TypeWord(slot.Type))
-            GridSetCell(StringGrid1, 1, row, word);
-        if (const char *word = StatusWord(slot.Status))
-            GridSetCell(StringGrid1, 2, row, word);
+        // A code without a word shows nothing, never the word an earlier fill left there.
+        const char *type = TypeWord(slot.Type);
+        const char *status = StatusWord(slot.Status);
+        GridSetCell(StringGrid1, 1, row, type ? type : "");
+        GridSetCell(StringGrid1, 2, row, status ? status : "");
         if (slot.Type == vtBoolean)
             GridSetCell(StringGrid1, 3, row, slot.Value == "1" ? "true" : "false");
         else if (slot.Type == vtAction)
@@ -507,6 +526,17 @@ void TMainForm::Timer1Timer() {
         FillGrid();
 }
 
+QRect TMainForm::RowOnScreen(int row) const {
+    const QWidget *viewport = StringGrid1->viewport();
+    const QModelIndex first = StringGrid1->model()->index(row - 1, 0);
+    const QModelIndex last = StringGrid1->model()->index(row - 1, GridColumns - 1);
+    const QRect shown =
+        (StringGrid1->visualRect(first) | StringGrid1->visualRect(last)) & viewport->rect();
+    if (shown.isEmpty())
+        return {};
+    return {viewport->mapToGlobal(shown.topLeft()), shown.size()};
+}
+
 void TMainForm::StringGrid1DblClick() {
     if (!ProjectOpen || VarCount < 1)
         return;
@@ -520,11 +550,14 @@ void TMainForm::StringGrid1DblClick() {
     change.Title = slot.Title;
     change.Type = slot.Type;
 
+    // Enter opens the question, so a second Enter must not answer it: No is the default. The
+    // question leaves the row it is about in sight.
+    const int ask = MB_YESNO | MB_DEFBUTTON2;
     if (slot.Type == vtAction) {
         const bool activate = slot.Status == vsIdle;
         if (Application->MessageBox(activate ? "Do you want to activate this action?"
                                              : "Do you want to cancel action activation?",
-                                    "Warning", MB_YESNO) != IDYES)
+                                    "Warning", ask, RowOnScreen(index + 1)) != IDYES)
             return;
         change.Status = activate ? vsChanged : vsIdle;
     } else if (slot.Type == vtBoolean) {
@@ -533,7 +566,7 @@ void TMainForm::StringGrid1DblClick() {
         const bool toTrue = slot.Value == "0";
         if (Application->MessageBox(toTrue ? "Do you want to change FALSE to TRUE?"
                                            : "Do you want to change TRUE to FALSE?",
-                                    "Warning", MB_YESNO) != IDYES)
+                                    "Warning", ask, RowOnScreen(index + 1)) != IDYES)
             return;
         change.SetsValue = true;
         change.Value = std::string(1, toTrue ? '1' : '0');

@@ -82,6 +82,9 @@ private:
     void ClearHighlights();
     // Takes the highlight off one cell, numbered as in FLitUntil.
     void Unlight(std::size_t cell);
+    // What the screen shows of a grid row (counted as in GridRow), in global coordinates;
+    // empty when it is scrolled out of sight.
+    QRect RowOnScreen(int row) const;
 
     bool FShown = false;
     TProjectFile *FProject;

@@ -5,8 +5,11 @@
 #include "Conversions.h"
 #include "Mainformunit.h"
 
+#include <QFontMetrics>
 #include <QShowEvent>
+#include <QTextLayout>
 
+#include <algorithm>
 #include <limits>
 
 TVarChangeForm *VarChangeForm = nullptr;
@@ -26,6 +29,42 @@ const char *TypeName(std::int32_t type) {
     default:
         return nullptr;
     }
+}
+
+// The system's short date format as StrToDate reads it, for example "MM/dd/yyyy".
+QString DateFormatHint(const TShortDateFormat &format) {
+    const QString sep(QLatin1Char(format.Separator));
+    switch (format.FieldOrder) {
+    case TShortDateFormat::DMY:
+        return "dd" + sep + "MM" + sep + "yyyy";
+    case TShortDateFormat::YMD:
+        return "yyyy" + sep + "MM" + sep + "dd";
+    case TShortDateFormat::MDY:
+        break;
+    }
+    return "MM" + sep + "dd" + sep + "yyyy";
+}
+
+// The text as it fits into width on two lines at most: broken after a word where the first line
+// can end with one, anywhere in a word too long for it; what the second line cannot hold ends
+// it with an ellipsis.
+QString TwoLines(const QString &text, const QFont &font, int width) {
+    QTextLayout layout(text, font);
+    QTextOption option;
+    option.setWrapMode(QTextOption::WrapAtWordBoundaryOrAnywhere);
+    layout.setTextOption(option);
+    layout.beginLayout();
+    QTextLine line = layout.createLine();
+    line.setLineWidth(width);
+    const int end = line.textStart() + line.textLength();
+    layout.endLayout();
+    if (end >= text.size())
+        return text;
+    QString first = text.left(end);
+    while (first.endsWith(QLatin1Char(' ')))
+        first.chop(1);
+    return first + QLatin1Char('\n') +
+           QFontMetrics(font).elidedText(text.mid(end), Qt::ElideRight, width);
 }
 
 // Throws when the text is not a value of the type; other types take any text.
@@ -57,6 +96,9 @@ TVarChangeForm::TVarChangeForm(QWidget *Owner) : QDialog(Owner) {
     setFixedSize(428, 150);
     // A value longer than the edit box's default limit would be cut off, and saved cut off.
     Edit1->setMaxLength(std::numeric_limits<int>::max());
+    // The captions as wide as their text needs in the font and scale of this system.
+    Label1->adjustSize();
+    Label3->adjustSize();
     connect(Button1, &QPushButton::clicked, this, Guarded([this] { Button1Click(); }));
     connect(Button2, &QPushButton::clicked, this, Guarded([this] { Button2Click(); }));
 }
@@ -72,6 +114,9 @@ void TVarChangeForm::showEvent(QShowEvent *event) {
     } catch (...) {
         Application->HandleException();
     }
+    // Centred again for the height FormShow gave it; it is not on the screen yet.
+    if (!testAttribute(Qt::WA_Moved))
+        adjustPosition(parentWidget());
 }
 
 void TVarChangeForm::FormShow() {
@@ -81,15 +126,40 @@ void TVarChangeForm::FormShow() {
     FShownTitle = slot.Title;
     FShownType = slot.Type;
     FShownValue = slot.Value;
-    Label2->setText(ProjectToQString(slot.Title));
+    const QString title = ProjectToQString(slot.Title);
+    const int textLeft =
+        std::max({53, Label1->geometry().right() + 6, Label3->geometry().right() + 6});
+    Label2->move(textLeft, Label2->y());
+    Label2->setText(TwoLines(title, Label2->font(), width() - 16 - textLeft));
+    Label2->setToolTip(PlainToolTip(title));
     Label2->adjustSize();
-    if (const char *name = TypeName(slot.Type)) {
-        Label4->setText(QString::fromLatin1(name));
-        Label4->adjustSize();
-    }
+    // A code without a name shows none, never the name of the variable shown before.
+    const char *name = TypeName(slot.Type);
+    Label4->setText(name ? QString::fromLatin1(name) : QString());
+    Label4->adjustSize();
+    const QString dateFormat = slot.Type == vtDate ? DateFormatHint(SystemShortDateFormat()) : "";
+    Label5->setText("Format: " + dateFormat);
+    Label5->adjustSize();
+    Label5->setVisible(!dateFormat.isEmpty());
+    Edit1->setPlaceholderText(dateFormat);
+    Arrange(std::max(0, Label2->height() - Label1->height()),
+            dateFormat.isEmpty() ? 0 : Label5->height() + 2);
     Edit1->setText(ProjectToQString(slot.Value));
     Edit1->setFocus();
     Edit1->selectAll();
+}
+
+// Places the rows as designed, moved down by what a second line of the name and the line of
+// the date format add.
+void TVarChangeForm::Arrange(int nameExtra, int hintExtra) {
+    Label3->move(Label3->x(), 35 + nameExtra);
+    Label4->move(Label2->x(), 35 + nameExtra);
+    Bevel1->setGeometry(Bevel1->x(), 58 + nameExtra, Bevel1->width(), 50 + hintExtra);
+    Edit1->move(Edit1->x(), 72 + nameExtra);
+    Label5->move(Edit1->x(), Edit1->geometry().bottom() + 3);
+    Button1->move(Button1->x(), 114 + nameExtra + hintExtra);
+    Button2->move(Button2->x(), 114 + nameExtra + hintExtra);
+    setFixedSize(428, 150 + nameExtra + hintExtra);
 }
 
 void TVarChangeForm::Button1Click() {

@@ -29,6 +29,8 @@ protected:
     void showEvent(QShowEvent *event) override;
 
 private:
+    void Arrange(int nameExtra, int hintExtra);
+
     // Title and type of the variable as the dialog showed it, so that a save lands on that
     // variable or nowhere.
     std::string FShownTitle;

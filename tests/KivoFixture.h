@@ -54,7 +54,7 @@ public:
                 Messages.push_back({text, caption, flags});
                 if (OnMessage)
                     OnMessage(Messages.back());
-                if (flags != MB_YESNO)
+                if ((flags & MB_TYPEMASK) != MB_YESNO)
                     return IDOK;
                 if (Answers.empty()) {
                     UnexpectedQuestions.push_back(text);

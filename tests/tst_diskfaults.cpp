@@ -285,7 +285,7 @@ void TestDiskFaults::projectBecomesFolder_keepsViewAndRecovers() {
     // The folder appears between the user's decision and the save: the notice, nothing written.
     GridSetRow(Grid(), 2);
     f.OnMessage = [&](const TShownMessage &m) {
-        if (m.Flags == MB_YESNO)
+        if ((m.Flags & MB_TYPEMASK) == MB_YESNO)
             becomeFolder();
     };
     f.Answers.push_back(IDYES);
@@ -395,7 +395,7 @@ void TestDiskFaults::projectDeletedWhileOpen_keepsViewAndComesBack() {
     // Deleted while the question is open: the notice, and the file is not made anew.
     GridSetRow(Grid(), 2);
     f.OnMessage = [&](const TShownMessage &m) {
-        if (m.Flags == MB_YESNO)
+        if ((m.Flags & MB_TYPEMASK) == MB_YESNO)
             remove();
     };
     f.Answers.push_back(IDYES);

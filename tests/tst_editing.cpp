@@ -63,10 +63,11 @@ private slots:
     void doubleClick_decisionTable();
     void doubleClick_doesNothingWithoutVariables();
     void keyboard_enterActsAsDoubleClick();
+    void keyboard_secondEnterAnswersNo();
     void dialog_checksThenComparesThenStoresAsTyped_data();
     void dialog_checksThenComparesThenStoresAsTyped();
     void dialog_cancelEscAndCloseWriteNothing();
-    void dialog_showsTypeNameAndKeepsItForOtherCodes();
+    void dialog_showsTypeNameAndNoneForOtherCodes();
     void save_keepsWhatTheExpertWroteMeanwhile();
     void save_landsOnTheSameVariableOrNowhere_data();
     void save_landsOnTheSameVariableOrNowhere();
@@ -124,7 +125,7 @@ void TestEditing::doubleClick_decisionTable() {
             QCOMPARE(f.Messages.size(), size_t(1));
             QCOMPARE(QString::fromStdString(f.Messages[0].Text), question);
             QCOMPARE(f.Messages[0].Caption, std::string("Warning"));
-            QCOMPARE(f.Messages[0].Flags, MB_YESNO);
+            QCOMPARE(f.Messages[0].Flags, MB_YESNO | MB_DEFBUTTON2);
         }
         if (answer == IDNO || question.isEmpty()) {
             QCOMPARE(f.Read("p.kvo"), before);
@@ -171,7 +172,7 @@ void TestEditing::keyboard_enterActsAsDoubleClick() {
     QCOMPARE(f.Messages.size(), size_t(3));
     for (const TShownMessage &m : f.Messages) {
         QCOMPARE(m.Text, std::string("Do you want to change FALSE to TRUE?"));
-        QCOMPARE(m.Flags, MB_YESNO);
+        QCOMPARE(m.Flags, MB_YESNO | MB_DEFBUTTON2);
     }
     f.Answers.push_back(IDYES);
     QTest::keyClick(Grid(), Qt::Key_Return);
@@ -190,6 +191,40 @@ void TestEditing::keyboard_enterActsAsDoubleClick() {
     QTest::keyClick(Grid(), Qt::Key_Return);
     QVERIFY(opened);
     QCOMPARE(f.Messages.size(), size_t(4));
+}
+
+void TestEditing::keyboard_secondEnterAnswersNo() {
+    TKivoFixture f;
+    std::vector<TProjectVar> vars(12, {"Filler", 1, 0, "x"});
+    vars[6] = {"Go", 5, 0, ""};
+    vars[7] = {"Flag", 0, 0, "0"};
+    OpenProject(f, vars);
+    Application->SetMessageBoxHook({});
+    // The real box: Enter in its loop; one left open is closed, so that a failure cannot hang.
+    bool pressed = false, covers = false, leftOpen = false;
+    QRect status;
+    QTimer inBox;
+    QObject::connect(&inBox, &QTimer::timeout, [&] {
+        auto *box = qobject_cast<QDialog *>(QApplication::activeModalWidget());
+        if (!box)
+            return;
+        if (std::exchange(pressed, true)) {
+            leftOpen = true;
+            return box->reject();
+        }
+        covers = box->frameGeometry().intersects(status);
+        QTest::keyClick(box->focusWidget() ? box->focusWidget() : box, Qt::Key_Return);
+    });
+    inBox.start(0);
+    for (const int row : {7, 8}) {
+        GridSetRow(Grid(), row);
+        const QRect cell = Grid()->visualItemRect(Grid()->item(row - 1, 2));
+        status = QRect(Grid()->viewport()->mapToGlobal(cell.topLeft()), cell.size());
+        pressed = false;
+        QTest::keyClick(Grid(), Qt::Key_Return);
+        QVERIFY(pressed && !leftOpen && !covers);
+    }
+    QCOMPARE(f.Read("p.kvo"), ProjectText(vars));
 }
 
 void TestEditing::dialog_checksThenComparesThenStoresAsTyped_data() {
@@ -292,9 +327,12 @@ void TestEditing::dialog_cancelEscAndCloseWriteNothing() {
     QCOMPARE(FileVar(f, 1).Value, std::string("typed"));
 }
 
-void TestEditing::dialog_showsTypeNameAndKeepsItForOtherCodes() {
+void TestEditing::dialog_showsTypeNameAndNoneForOtherCodes() {
     TKivoFixture f;
-    OpenProject(f, {{"Price", 3, 0, "1.5"}, {"Odd", 9, 0, "raw"}, {"<i>Name</i>", 1, 0, "v"}});
+    OpenProject(f, {{"Price", 3, 0, "1.5"},
+                    {"Odd", 9, 0, "raw"},
+                    {"<i>Name</i>", 1, 0, "v"},
+                    {"When", 4, 0, ""}});
     QLabel *label2 = VarChangeForm->findChild<QLabel *>("Label2");
     QLabel *label4 = VarChangeForm->findChild<QLabel *>("Label4");
     QCOMPARE(label4->text(), QString("Label4"));
@@ -312,7 +350,7 @@ void TestEditing::dialog_showsTypeNameAndKeepsItForOtherCodes() {
     RunDialog(f, {[&] {
                   seen = label2->text() + "|" + label4->text();
               }});
-    QCOMPARE(seen, QString("Odd|Double"));
+    QCOMPARE(seen, QString("Odd|"));
 
     GridSetRow(Grid(), 3);
     RunDialog(f, {[&] {
@@ -320,6 +358,17 @@ void TestEditing::dialog_showsTypeNameAndKeepsItForOtherCodes() {
               }});
     QCOMPARE(seen, QString("<i>Name</i>|String"));
     QCOMPARE(label2->textFormat(), Qt::PlainText);
+
+    // A date's format, as StrToDate reads dates.
+    GridSetRow(Grid(), 4);
+    QString hint;
+    RunDialog(f, {[&] {
+                  hint = Edit1()->placeholderText();
+              }});
+    hint.replace("dd", "1").replace("MM", "2").replace("yyyy", "2003");
+    QDate date;
+    QVERIFY_THROWS_NO_EXCEPTION(date = StrToDate(hint.toStdString()));
+    QCOMPARE(date, QDate(2003, 2, 1));
 }
 
 void TestEditing::save_keepsWhatTheExpertWroteMeanwhile() {
@@ -408,7 +457,7 @@ void TestEditing::save_landsOnTheSameVariableOrNowhere() {
         TKivoFixture f;
         OpenProject(f, {{"A", 1, 0, "a"}, {"B", 1, 0, "b"}, {"Flag", 0, 0, "0"}}, 3);
         f.OnMessage = [&](const TShownMessage &m) {
-            if (m.Flags != MB_YESNO)
+            if ((m.Flags & MB_TYPEMASK) != MB_YESNO)
                 return;
             f.Write("p.kvo", meanwhile.toStdString());
             MainForm->Timer1Timer();

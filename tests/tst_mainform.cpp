@@ -7,6 +7,7 @@
 
 #include <QScopeGuard>
 #include <QTableWidget>
+#include <QToolTip>
 #include <QWindow>
 
 #include <map>
@@ -36,6 +37,7 @@ private slots:
     void tick_showsWhatTheFileHolds();
     void tick_countChanges_keepHeaderAndTable();
     void timer_showsAnotherWritersChange();
+    void tooltip_showsTheWholeTextOfACutOffCell();
     void settingsWriteFailure_openIsAllOrNothing();
     void settingsFile_besideExeOrPerUser();
     void caption_showsFileNameLiterally();
@@ -113,7 +115,7 @@ void TestMainForm::open_acceptsOnlyProjectFiles() {
     TKivoFixture f;
     f.Write("kivo.ini", "[Kivo]\r\nMTPath=/opt/term\r\nProject=\r\n");
     f.Write("a.kvo", ProjectText(FiveVars));
-    f.Write("b.kvo", ProjectText({{"Other", 1, 0, "x"}}));
+    f.Write("b.kvo", ProjectText({{"Other", 9, 7, "x"}}));
     f.Write("notes.kvo", "[Other]\r\nVar_Cnt=3\r\n");
     f.Show();
 
@@ -163,7 +165,7 @@ void TestMainForm::open_acceptsOnlyProjectFiles() {
     QCOMPARE(f.Read("a.kvo"), ProjectText(FiveVars));
     MainForm->Timer1Timer();
     QCOMPARE(GridRowCount(Grid()), 2);
-    QCOMPARE(Row(1), (Cells{"Other", "string", "idle", "x"}));
+    QCOMPARE(Row(1), (Cells{"Other", "", "", "x"})); // no word of a's row for codes without one
     QVERIFY(f.Exceptions.empty());
 }
 
@@ -223,15 +225,15 @@ void TestMainForm::tick_showsWhatTheFileHolds() {
     QCOMPARE(Row(2), (Cells{"Word", "boolean", "idle", "false"}));
     QCOMPARE(Row(3), (Cells{"Ratio", "double", "changed by Kivo", "0.25"}));
     QCOMPARE(Row(4), (Cells{"Go", "action", "idle", ""}));
-    // Unknown codes leave their cells as they were (empty after the load's reset).
+    // Codes without a word show none.
     QCOMPARE(Row(5), (Cells{"Odd", "", "", "raw"}));
     QCOMPARE(Row(7), (Cells{"Count", "integer", "idle", "007"}));
 
-    // A later tick: an unknown code keeps the word an earlier read put there.
+    // A later tick: nor does a code whose cell showed a word from an earlier read.
     f.Write("p.kvo", ProjectText({{"Flag", 9, 7, "1"}, {"Word", 0, 2, "1"}}));
     MainForm->Timer1Timer();
     QCOMPARE(GridRowCount(Grid()), 3);
-    QCOMPARE(Row(1), (Cells{"Flag", "boolean", "idle", "1"}));
+    QCOMPARE(Row(1), (Cells{"Flag", "", "", "1"}));
     QCOMPARE(Row(2), (Cells{"Word", "boolean", "idle", "true"}));
 
     // Ticks read nothing while a save is under way.
@@ -307,6 +309,23 @@ void TestMainForm::timer_showsAnotherWritersChange() {
     changed[3].Value = "42";
     f.Write("p.kvo", ProjectText(changed));
     QTRY_COMPARE_WITH_TIMEOUT(GridCell(Grid(), 3, 4), std::string("42"), 5000);
+}
+
+void TestMainForm::tooltip_showsTheWholeTextOfACutOffCell() {
+    TKivoFixture f;
+    const QString title = "Close all positions of basket EURUSD", value(135, '7');
+    f.Write("p.kvo", ProjectText({{title.toStdString(), 1, 0, value.toStdString()}}));
+    f.Write("kivo.ini", "[Kivo]\r\nProject=" + f.Path("p.kvo") + "\r\n");
+    f.Show();
+    const auto tipAt = [](int col) {
+        const QPoint at = Grid()->visualItemRect(Grid()->item(0, col)).center();
+        QHelpEvent help(QEvent::ToolTip, at, Grid()->viewport()->mapToGlobal(at));
+        QApplication::sendEvent(Grid()->viewport(), &help);
+        return QToolTip::isVisible() ? QToolTip::text() : QString();
+    };
+    QCOMPARE(tipAt(1), QString()); // "string" fits
+    QCOMPARE(tipAt(0), title);
+    QCOMPARE(tipAt(3), value);
 }
 
 // Open is all or nothing: whether the settings write goes through or fails (a folder where its
