@@ -15,7 +15,7 @@ source scripts/setup.sh
 
 start=$SECONDS
 kivo_install cmake ninja-build dpkg-dev qt6-base-dev qt6-base-dev-tools \
-    g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 wine wine64 fonts-wine xvfb xauth zip \
+    g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 wine wine64 fonts-wine xvfb xauth x11-utils zip \
     nsis
 
 qt="$(scripts/build-qt-windows.sh)"

@@ -169,6 +169,16 @@ void TApplication::HandleException() {
     }
 }
 
+std::vector<std::string> TApplication::Arguments() const {
+    if (FArgumentsSet)
+        return FArguments;
+    std::vector<std::string> arguments;
+    const QStringList all = QCoreApplication::arguments();
+    for (qsizetype i = 1; i < all.size(); ++i)
+        arguments.push_back(FromQString(all[i]));
+    return arguments;
+}
+
 std::string TApplication::ExeName() const {
     if (!FExeName.empty())
         return FExeName;

@@ -57,6 +57,9 @@ public:
 
     // Full path of the running executable.
     std::string ExeName() const;
+    // The command line's arguments after the program's name (those of the toolkit taken out),
+    // in UTF-8.
+    std::vector<std::string> Arguments() const;
 
     QWidget *MainForm() const { return FMainForm; }
 
@@ -67,6 +70,10 @@ public:
     void SetMessageBoxHook(MessageBoxHook hook) { FMessageBoxHook = std::move(hook); }
     void SetExceptionHook(ExceptionHook hook) { FExceptionHook = std::move(hook); }
     void SetExeName(std::string path) { FExeName = std::move(path); }
+    void SetArguments(std::vector<std::string> arguments) {
+        FArguments = std::move(arguments);
+        FArgumentsSet = true;
+    }
 
 private:
     void Adopt(QWidget *form);
@@ -77,6 +84,8 @@ private:
     MessageBoxHook FMessageBoxHook;
     ExceptionHook FExceptionHook;
     std::string FExeName;
+    std::vector<std::string> FArguments;
+    bool FArgumentsSet = false;
 };
 
 extern TApplication *Application;

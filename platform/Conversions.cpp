@@ -2,6 +2,8 @@
 #include "Exception.h"
 
 #include <QByteArray>
+#include <QDir>
+#include <QFileInfo>
 #include <QLocale>
 #include <QStringDecoder>
 #include <QTextDocument>
@@ -326,6 +328,12 @@ std::string ExtractFilePath(const std::string &path) {
 std::string ExtractFileName(const std::string &path) {
     const auto delimiter = lastDelimiter(path);
     return delimiter == std::string::npos ? path : path.substr(delimiter + 1);
+}
+
+std::string ExpandFileName(const std::string &path) {
+    if (path.empty())
+        return path;
+    return FromQString(QDir::toNativeSeparators(QFileInfo(ToQString(path)).absoluteFilePath()));
 }
 
 QString ToQString(const std::string &text) {

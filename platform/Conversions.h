@@ -46,6 +46,9 @@ QDate StrToDate(const std::string &text, const TShortDateFormat &format, int cur
 std::string ExtractFilePath(const std::string &path);
 // The text after the last delimiter, extension included.
 std::string ExtractFileName(const std::string &path);
+// The full path of a file name, a relative one taken from the current folder, with the system's
+// delimiters.
+std::string ExpandFileName(const std::string &path);
 
 // File names, paths and messages are UTF-8 on every system, so that a name holds every
 // character Windows allows whatever its ANSI code page (project text is not: see CodePage.h).

@@ -33,6 +33,15 @@ bool TOpenDialog::Execute() {
 
     QFileDialog dialog(FOwner);
     dialog.setAcceptMode(QFileDialog::AcceptOpen);
+    if (SelectFolder) {
+        dialog.setFileMode(QFileDialog::Directory);
+        dialog.setOption(QFileDialog::ShowDirsOnly);
+        dialog.setDirectory(ToQString(InitialDir));
+        if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty())
+            return false;
+        FileName = FromQString(QDir::toNativeSeparators(dialog.selectedFiles().constFirst()));
+        return true;
+    }
     // A typed name need not exist: the caller tests the file itself.
     dialog.setFileMode(QFileDialog::AnyFile);
     dialog.setDirectory(ToQString(InitialDir));

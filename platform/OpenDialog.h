@@ -7,7 +7,8 @@
 #include <string>
 
 // The open-file dialog: set InitialDir, Filter ("Description (*.ext)|*.ext") and DefaultExt,
-// call Execute(); on true, FileName holds the full path the user chose or typed.
+// call Execute(); on true, FileName holds the full path the user chose or typed. With
+// SelectFolder it chooses an existing folder.
 class TOpenDialog {
 public:
     explicit TOpenDialog(QWidget *owner = nullptr) : FOwner(owner) {}
@@ -16,6 +17,8 @@ public:
     std::string Filter;
     std::string DefaultExt;
     std::string FileName;
+    // Chooses a folder instead of a file; FileName is then the folder's full path.
+    bool SelectFolder = false;
 
     // Modal; false when the user cancelled. The file need not exist.
     bool Execute();

@@ -10,10 +10,15 @@
 #include "Varchangeformunit.h"
 
 #include <QDateTime>
+#include <QDir>
+#include <QDragEnterEvent>
+#include <QDropEvent>
+#include <QFileInfo>
 #include <QGuiApplication>
 #include <QHeaderView>
 #include <QKeyEvent>
 #include <QLayout>
+#include <QMimeData>
 #include <QMouseEvent>
 #include <QPainter>
 #include <QScreen>
@@ -205,6 +210,10 @@ TMainForm::TMainForm(QWidget *Owner)
     OpenDialog1.Filter = "Kivo document (*.kvo)|*.kvo";
 
     connect(Open1, &QAction::triggered, this, Guarded([this] { Open1Click(); }));
+    connect(TerminalFolder1, &QAction::triggered, this,
+            Guarded([this] { TerminalFolder1Click(); }));
+    connect(Recent1, &QMenu::aboutToShow, this, [this] { FillRecentMenu(); });
+    setAcceptDrops(true);
     connect(Close1, &QAction::triggered, this, Guarded([this] { Close1Click(); }));
     connect(About1, &QAction::triggered, this, Guarded([this] { About1Click(); }));
     connect(Timer1, &QTimer::timeout, this, Guarded([this] { Timer1Timer(); }));
@@ -274,6 +283,12 @@ void TMainForm::FormShow() {
     SetCaption("Kivo");
     ProjectPath.clear();
     ReadSettings();
+    // A project named on the command line (a file manager's double-click) is opened as Open...
+    // opens it, in place of the remembered one.
+    if (const std::vector<std::string> arguments = Application->Arguments(); !arguments.empty()) {
+        OpenProject(ExpandFileName(arguments.front()));
+        return;
+    }
     if (ProjectPath.empty())
         return;
     if (IsProjectFile(ProjectPath)) {
@@ -288,21 +303,36 @@ void TMainForm::FormShow() {
 }
 
 void TMainForm::Open1Click() {
-    OpenDialog1.InitialDir = MTPath + PathDelim + "experts" + PathDelim + "files" + PathDelim;
+    // The terminal's project folder, or, until that is known and there, the user's home rather
+    // than wherever Kivo was started from.
+    const std::string files = MTPath + PathDelim + "experts" + PathDelim + "files" + PathDelim;
+    OpenDialog1.InitialDir = !MTPath.empty() && QFileInfo(ToQString(files)).isDir()
+                                 ? files
+                                 : FromQString(QDir::toNativeSeparators(QDir::homePath()));
     if (!OpenDialog1.Execute())
         return;
-    if (!IsProjectFile(OpenDialog1.FileName)) {
+    OpenProject(OpenDialog1.FileName);
+}
+
+void TMainForm::OpenProject(const std::string &path) {
+    if (!IsProjectFile(path)) {
         Application->MessageBox("Project file is not correct", "Warning", MB_ICONEXCLAMATION);
         return;
     }
     // All or nothing: when the settings cannot be written, the project shown so far stays open,
     // with its caption, its grid and its file as the target of the next save.
     const std::string previous = ProjectPath;
-    ProjectPath = OpenDialog1.FileName;
+    const std::vector<std::string> previousRecent = RecentProjects;
+    ProjectPath = path;
+    std::erase(RecentProjects, path);
+    RecentProjects.insert(RecentProjects.begin(), path);
+    if (RecentProjects.size() > MaxRecent)
+        RecentProjects.resize(MaxRecent);
     try {
         WriteSettings();
     } catch (...) {
         ProjectPath = previous;
+        RecentProjects = previousRecent;
         throw;
     }
     ProjectOpen = true;
@@ -314,6 +344,77 @@ void TMainForm::Open1Click() {
     FProject->SetPath(ProjectPath);
     FProject->RefreshSoon();
     StringGrid1->setFocus();
+}
+
+// The terminal's folder, written to the settings as Open writes the project: all or nothing.
+void TMainForm::TerminalFolder1Click() {
+    TOpenDialog dialog(this);
+    dialog.SelectFolder = true;
+    dialog.InitialDir =
+        MTPath.empty() ? FromQString(QDir::toNativeSeparators(QDir::homePath())) : MTPath;
+    if (!dialog.Execute())
+        return;
+    const std::string previous = MTPath;
+    MTPath = dialog.FileName;
+    try {
+        WriteSettings();
+    } catch (...) {
+        MTPath = previous;
+        throw;
+    }
+}
+
+void TMainForm::ClearRecent() {
+    const std::vector<std::string> previous = std::exchange(RecentProjects, {});
+    try {
+        WriteSettings();
+    } catch (...) {
+        RecentProjects = previous;
+        throw;
+    }
+}
+
+// Built when the menu opens: a project whose file is gone is left out.
+void TMainForm::FillRecentMenu() {
+    Recent1->clear();
+    int shown = 0;
+    for (const std::string &path : RecentProjects) {
+        const QString local = ToQString(path);
+        if (!QFileInfo(local).isFile())
+            continue;
+        ++shown;
+        // "&1 name   folder", so that two projects of one name tell apart.
+        QAction *entry = Recent1->addAction(
+            QStringLiteral("&%1 %2   %3")
+                .arg(shown)
+                .arg(ToQString(ExtractFileName(path)).replace('&', QStringLiteral("&&")),
+                     fontMetrics()
+                         .elidedText(ToQString(ExtractFilePath(path)), Qt::ElideMiddle, 360)
+                         .replace('&', QStringLiteral("&&"))));
+        connect(entry, &QAction::triggered, this, Guarded([this, path] { OpenProject(path); }));
+    }
+    if (shown == 0)
+        Recent1->addAction(QStringLiteral("No recent projects"))->setEnabled(false);
+    Recent1->addSeparator();
+    QAction *clear = Recent1->addAction(QStringLiteral("&Clear"));
+    clear->setEnabled(!RecentProjects.empty());
+    connect(clear, &QAction::triggered, this, Guarded([this] { ClearRecent(); }));
+}
+
+void TMainForm::dragEnterEvent(QDragEnterEvent *event) {
+    const QList<QUrl> urls = event->mimeData()->urls();
+    if (urls.size() == 1 && urls.front().isLocalFile())
+        event->acceptProposedAction();
+}
+
+// A dropped file is opened as Open... opens it, and refused as it refuses one.
+void TMainForm::dropEvent(QDropEvent *event) {
+    const QList<QUrl> urls = event->mimeData()->urls();
+    if (urls.size() != 1 || !urls.front().isLocalFile())
+        return;
+    event->acceptProposedAction();
+    const std::string path = FromQString(QDir::toNativeSeparators(urls.front().toLocalFile()));
+    Guarded([this, path] { OpenProject(path); })();
 }
 
 void TMainForm::Close1Click() {
@@ -345,12 +446,18 @@ std::string TMainForm::SettingsFileName() const {
 
 void TMainForm::ReadSettings() {
     const TIniFile ini(SettingsLocation(AppDir).Read);
-    MTPath = ini.ReadString(SettingsSection, "MTPath", "");
-    ProjectPath = ini.ReadString(SettingsSection, "Project", "");
     // Paths are kept in UTF-8; a file that is not was written by an older, 8-bit copy.
-    if (!IsUtf8(ini.Snapshot())) {
-        MTPath = Utf8FromSystem8Bit(MTPath);
-        ProjectPath = Utf8FromSystem8Bit(ProjectPath);
+    const bool utf8 = IsUtf8(ini.Snapshot());
+    const auto path = [&](const std::string &key) {
+        const std::string value = ini.ReadString(SettingsSection, key, "");
+        return utf8 ? value : Utf8FromSystem8Bit(value);
+    };
+    MTPath = path("MTPath");
+    ProjectPath = path("Project");
+    RecentProjects.clear();
+    for (int i = 1; i <= MaxRecent; ++i) {
+        if (std::string recent = path("Recent" + IntToStr(i)); !recent.empty())
+            RecentProjects.push_back(std::move(recent));
     }
     // Set by hand where the expert's terminal runs with another code page; never written.
     SetProjectCodePage(ProjectCodePageFor(ini.ReadInteger(SettingsSection, "CodePage", 0)));
@@ -361,6 +468,14 @@ void TMainForm::WriteSettings() {
     TIniFile ini(where.Write, where.StartingBytes());
     ini.WriteString(SettingsSection, "MTPath", MTPath);
     ini.WriteString(SettingsSection, "Project", ProjectPath);
+    // The recent list: a key beyond it that the file holds is emptied, none is added empty.
+    for (int i = 1; i <= MaxRecent; ++i) {
+        const std::string key = "Recent" + IntToStr(i);
+        if (std::size_t(i) <= RecentProjects.size())
+            ini.WriteString(SettingsSection, key, RecentProjects[std::size_t(i) - 1]);
+        else if (ini.ValueExists(SettingsSection, key))
+            ini.WriteString(SettingsSection, key, "");
+    }
     ini.UpdateFile();
 }
 

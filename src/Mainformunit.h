@@ -31,6 +31,7 @@ public:
     void FormShow();
     void Open1Click();
     void Close1Click();
+    void TerminalFolder1Click();
     void Timer1Timer();
     void StringGrid1DblClick();
 
@@ -52,12 +53,21 @@ public:
     bool SaveProject(const TVarChange &change);
     void RefreshVars();
     void CloseProject();
+    // Opens the project at path as Open... does once a file is chosen: the validity test, the
+    // settings written first, all or nothing. The command line, a dropped file and the recent
+    // list come here.
+    void OpenProject(const std::string &path);
+    // Empties the recent list, in the settings too.
+    void ClearRecent();
     // SaveProject, then RefreshVars; tells the user when the change could not be placed.
     bool SaveChange(const TVarChange &change);
 
     std::string AppDir;
     std::string MTPath;
     std::string ProjectPath;
+    // The projects opened last, newest first, at most MaxRecent; kept in the settings file.
+    std::vector<std::string> RecentProjects;
+    static constexpr int MaxRecent = 8;
     bool ProjectOpen = false;
     bool Saving = false;
     std::int32_t VarCount = 0;
@@ -73,10 +83,13 @@ public:
 
 protected:
     void showEvent(QShowEvent *event) override;
+    void dragEnterEvent(QDragEnterEvent *event) override;
+    void dropEvent(QDropEvent *event) override;
 
 private:
     bool eventFilter(QObject *watched, QEvent *event) override;
     void SetCaption(const std::string &caption);
+    void FillRecentMenu();
     void HighlightChanges();
     void FadeHighlights();
     void ClearHighlights();

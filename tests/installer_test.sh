@@ -51,7 +51,14 @@ expect uninstalled </dev/null
 
 # Settings beside kivo.exe or in %APPDATA%\Kivo, and the journal there, outlive an uninstall.
 wine "$1" /S
-# For the lead to add here: the installed kivo.exe, started with a .kvo, shows that project.
+# The installed Kivo, started with a project on its command line, shows it.
+cp "$(dirname "$0")/data/normal.kvo" "$work/"
+wine start "$dir_win\\kivo.exe" "$(winepath -w "$work/normal.kvo")"
+title='"Kivo - normal.kvo": ("kivo.exe"'
+for _ in $(seq 300); do xwininfo -root -tree | grep -qF "$title" && break; sleep 0.2; done
+xwininfo -root -tree | grep -qF "$title" || fail "the installed Kivo does not show normal.kvo"
+wine taskkill /im kivo.exe >/dev/null
+wineserver -w
 mkdir -p "$home/AppData/Roaming/Kivo"
 kept=(Local/Programs/Kivo/kivo.ini Roaming/Kivo/kivo.ini Roaming/Kivo/journal)
 for file in "${kept[@]}"; do echo '[Kivo]' >"$home/AppData/$file"; done

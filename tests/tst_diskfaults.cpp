@@ -559,11 +559,13 @@ void TestDiskFaults::settingsUnwritable_openAndClose() {
         f.Handle([] { MainForm->Open1Click(); });
         QVERIFY(f.Exceptions.empty());
         QVERIFY(MainForm->ProjectOpen);
-        QCOMPARE(settingsText(written), "[Kivo]\r\nMTPath=/mt\r\nProject=" + project + "\r\n");
+        const std::string recent = "Recent1=" + project + "\r\n";
+        QCOMPARE(settingsText(written),
+                 "[Kivo]\r\nMTPath=/mt\r\nProject=" + project + "\r\n" + recent);
         f.Answers.push_back(IDYES);
         f.Handle([] { MainForm->Close1Click(); });
         QVERIFY(f.Exceptions.empty());
-        QCOMPARE(settingsText(written), std::string("[Kivo]\r\nMTPath=/mt\r\nProject=\r\n"));
+        QCOMPARE(settingsText(written), "[Kivo]\r\nMTPath=/mt\r\nProject=\r\n" + recent);
         QVERIFY(injector.Remove());
         QCOMPARE(settingsText(settings), firstSettings);
         return;
@@ -585,7 +587,8 @@ void TestDiskFaults::settingsUnwritable_openAndClose() {
     f.Handle([] { MainForm->Timer1Timer(); });
     QCOMPARE(MainForm->VarCount, 2);
     const std::string remembered = settingsText(settings);
-    QCOMPARE(remembered, "[Kivo]\r\nMTPath=/mt\r\nProject=" + project + "\r\n");
+    QCOMPARE(remembered,
+             "[Kivo]\r\nMTPath=/mt\r\nProject=" + project + "\r\nRecent1=" + project + "\r\n");
 
     // Close: closed in memory, the failure shown, the settings file as it was.
     QVERIFY(injector.Apply());

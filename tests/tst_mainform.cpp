@@ -5,6 +5,8 @@
 #include "Grid.h"
 #include "IniFile.h"
 
+#include <QMenu>
+#include <QMimeData>
 #include <QScopeGuard>
 #include <QTableWidget>
 #include <QToolTip>
@@ -17,6 +19,11 @@
 #include <sys/stat.h>
 #include <unistd.h>
 #endif
+
+// Where the open dialog starts without a terminal folder: the user's home.
+static std::string Home() {
+    return FromQString(QDir::toNativeSeparators(QDir::homePath()));
+}
 
 // Where the open dialog starts below the terminal's folder, in the platform's delimiter.
 #ifdef Q_OS_WIN
@@ -43,6 +50,7 @@ private slots:
     void caption_showsFileNameLiterally();
     void codePage_isReadFromSettingsAtStart();
     void unicodeFolder_settingsProjectAndSave();
+    void openFromOutside_recentAndTerminalFolder();
 };
 
 void TestMainForm::firstStart_withoutSettings_opensNothingAndSaysNothing() {
@@ -56,7 +64,7 @@ void TestMainForm::firstStart_withoutSettings_opensNothingAndSaysNothing() {
     QVERIFY(!MainForm->ProjectOpen);
 
     f.Handle([] { MainForm->Open1Click(); });
-    QCOMPARE(f.OpenInitialDirs, (std::vector<std::string>{ExpertFiles}));
+    QCOMPARE(f.OpenInitialDirs, (std::vector<std::string>{Home()}));
     QVERIFY(!f.Exists("kivo.ini"));
     QCOMPARE(MainForm->windowTitle(), QString("Kivo"));
 
@@ -122,7 +130,7 @@ void TestMainForm::open_acceptsOnlyProjectFiles() {
     // Cancelled: nothing changes.
     f.OpenAnswer.reset();
     f.Handle([] { MainForm->Open1Click(); });
-    QCOMPARE(f.OpenInitialDirs.back(), "/opt/term" + ExpertFiles);
+    QCOMPARE(f.OpenInitialDirs.back(), Home()); // no such terminal folder
     QVERIFY(!MainForm->ProjectOpen);
 
     // A valid project: recorded, remembered, captioned; the grid waits for the next tick.
@@ -131,8 +139,8 @@ void TestMainForm::open_acceptsOnlyProjectFiles() {
     QVERIFY(MainForm->ProjectOpen);
     QCOMPARE(MainForm->windowTitle(), QString("Kivo - a.kvo"));
     QCOMPARE(Row(1), (Cells{"", "", "", ""}));
-    QCOMPARE(f.Read("kivo.ini"),
-             "[Kivo]\r\nMTPath=/opt/term\r\nProject=" + f.Path("a.kvo") + "\r\n");
+    QCOMPARE(f.Read("kivo.ini"), "[Kivo]\r\nMTPath=/opt/term\r\nProject=" + f.Path("a.kvo") +
+                                     "\r\nRecent1=" + f.Path("a.kvo") + "\r\n");
     MainForm->Timer1Timer();
     QCOMPARE(Row(1), (Cells{"Alpha", "boolean", "idle", "true"}));
 
@@ -442,7 +450,8 @@ void TestMainForm::settingsFile_besideExeOrPerUser() {
         QFile written(perUser);
         QVERIFY(written.open(QIODevice::ReadOnly));
         QCOMPARE(written.readAll().toStdString(),
-                 "[Kivo]\r\nMTPath=\r\nProject=" + f.Path("a.kvo") + "\r\n");
+                 "[Kivo]\r\nMTPath=\r\nProject=" + f.Path("a.kvo") +
+                     "\r\nRecent1=" + f.Path("a.kvo") + "\r\n");
         QVERIFY(!f.Exists("kivo.ini"));
     }
 #else
@@ -458,8 +467,8 @@ void TestMainForm::settingsFile_besideExeOrPerUser() {
         f.Handle([] { MainForm->Open1Click(); });
         QVERIFY(f.Exceptions.empty());
         QVERIFY(MainForm->ProjectOpen);
-        QCOMPARE(f.Read("config/kivo/kivo.ini"),
-                 "[Kivo]\r\nMTPath=\r\nProject=" + f.Path("a.kvo") + "\r\n");
+        QCOMPARE(f.Read("config/kivo/kivo.ini"), "[Kivo]\r\nMTPath=\r\nProject=" + f.Path("a.kvo") +
+                                                     "\r\nRecent1=" + f.Path("a.kvo") + "\r\n");
         QVERIFY(!f.Exists("kivo.ini"));
     }
 
@@ -564,7 +573,8 @@ void TestMainForm::unicodeFolder_settingsProjectAndSave() {
     f.OpenAnswer = project;
     f.Handle([] { MainForm->Open1Click(); });
     QVERIFY(MainForm->ProjectOpen);
-    QCOMPARE(read(app + "kivo.ini"), "[Kivo]\r\nProject=" + project + "\r\nMTPath=\r\n");
+    QCOMPARE(read(app + "kivo.ini"),
+             "[Kivo]\r\nProject=" + project + "\r\nMTPath=\r\nRecent1=" + project + "\r\n");
 
     // An older copy wrote the path in the 8-bit encoding (windows-1252 holds é).
     const QString old = QDir::toNativeSeparators("/x/café.kvo");
@@ -582,6 +592,77 @@ void TestMainForm::unicodeFolder_settingsProjectAndSave() {
     MainForm->ProjectPath.clear();
     MainForm->ReadSettings();
     QCOMPARE(MainForm->ProjectPath, project);
+}
+
+// A project named on the command line (relative to the current folder) or dropped opens as
+// Open... opens it; the recent list keeps the last eight, newest first, leaves out what is gone,
+// and Clear empties it; the terminal folder, once chosen, is where Open... starts.
+void TestMainForm::openFromOutside_recentAndTerminalFolder() {
+    const QString cwd = QDir::currentPath();
+    const auto restore = qScopeGuard([&] {
+        QDir::setCurrent(cwd);
+        if (Application)
+            Application->SetArguments({});
+    });
+    {
+        TKivoFixture bad;
+        bad.Write("notes.kvo", "[Other]\r\n");
+        QDir::setCurrent(bad.Dir.path());
+        Application->SetArguments({"notes.kvo"});
+        bad.Show();
+        QCOMPARE(bad.Messages.at(0).Text, std::string("Project file is not correct"));
+        QVERIFY(!MainForm->ProjectOpen && MainForm->isVisible());
+    }
+    TKivoFixture f;
+    std::vector<std::string> paths; // p1 ... p8, then one named outside ASCII
+    for (const std::string name : {"p1", "p2", "p3", "p4", "p5", "p6", "p7", "p8", "ü9"}) {
+        f.Write(name + ".kvo", ProjectText({{name, 1, 0, "x"}}));
+        paths.push_back(FromQString(QDir::toNativeSeparators(ToQString(f.Path(name + ".kvo")))));
+    }
+    QDir::setCurrent(f.Dir.path());
+    Application->SetArguments({"p1.kvo"});
+    f.Show();
+    QCOMPARE(MainForm->ProjectPath, paths[0]);
+    QCOMPARE(MainForm->windowTitle(), QString("Kivo - p1.kvo"));
+    for (std::size_t i = 1; i < paths.size(); ++i)
+        f.Handle([&] { MainForm->OpenProject(paths[i]); });
+    f.Handle([&] { MainForm->OpenProject(paths[4]); });
+    const std::vector<std::string> recent = {paths[4], paths[8], paths[7], paths[6],
+                                             paths[5], paths[3], paths[2], paths[1]};
+    QCOMPARE(MainForm->RecentProjects, recent);
+    MainForm->ReadSettings();
+    QCOMPARE(MainForm->RecentProjects, recent);
+
+    QVERIFY(QFile::remove(ToQString(paths[6])));
+    auto *menu = MainForm->findChild<QMenu *>("Recent1");
+    emit menu->aboutToShow();
+    const QList<QAction *> entries = menu->actions();
+    QCOMPARE(entries.size(), 7 + 2); // the separator and Clear after them
+    QVERIFY(entries[1]->text().contains(ToQString(ExtractFileName(paths[8]))));
+    entries[1]->trigger();
+    QCOMPARE(MainForm->ProjectPath, paths[8]);
+    entries.back()->trigger();
+    QVERIFY(MainForm->RecentProjects.empty());
+    QVERIFY(f.Read("kivo.ini").find("Recent1=\r\n") != std::string::npos);
+
+    QMimeData dropped;
+    dropped.setUrls({QUrl::fromLocalFile(ToQString(paths[2]))});
+    QDragEnterEvent enter(QPoint(10, 10), Qt::CopyAction, &dropped, Qt::LeftButton, Qt::NoModifier);
+    QCoreApplication::sendEvent(MainForm, &enter);
+    QDropEvent drop(QPointF(10, 10), Qt::CopyAction, &dropped, Qt::LeftButton, Qt::NoModifier);
+    QCoreApplication::sendEvent(MainForm, &drop);
+    QCOMPARE(MainForm->ProjectPath, paths[2]);
+
+    QVERIFY(QDir().mkpath(ToQString(f.Path("term/experts/files"))));
+    const std::string terminal = FromQString(QDir::toNativeSeparators(ToQString(f.Path("term"))));
+    f.OpenAnswer = terminal;
+    f.Handle([] { MainForm->TerminalFolder1Click(); });
+    MainForm->ReadSettings();
+    QCOMPARE(MainForm->MTPath, terminal);
+    f.OpenAnswer.reset();
+    f.Handle([] { MainForm->Open1Click(); });
+    QCOMPARE(f.OpenInitialDirs.back(), terminal + ExpertFiles);
+    QVERIFY(f.Exceptions.empty());
 }
 
 QTEST_MAIN(TestMainForm)
