@@ -251,8 +251,10 @@ THistoryForm::THistoryForm(QWidget *Owner)
         QDateTime(QDate(2026, 12, 28), QTime(23, 58, 58)).toString(FModel->TimeFormat);
     QHeaderView *header = StringGrid1->horizontalHeader();
     header->resizeSection(ColTime, metrics.horizontalAdvance(widestTime) + 12);
-    header->resizeSection(ColVariable, metrics.averageCharWidth() * 22);
-    header->resizeSection(ColChange, metrics.averageCharWidth() * 32);
+    header->resizeSection(ColVariable, metrics.averageCharWidth() * 16);
+    // Wide enough for the change Kivo makes most: a value, and the status it marks.
+    const QString commonChange = QStringLiteral("0 \u2192 1, status idle \u2192 changed by Kivo");
+    header->resizeSection(ColChange, metrics.horizontalAdvance(commonChange) + 12);
     QHeaderView *rows = StringGrid1->verticalHeader();
     rows->setSectionResizeMode(QHeaderView::Fixed);
     rows->setDefaultSectionSize(metrics.height() + 4);
