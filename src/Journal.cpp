@@ -209,8 +209,10 @@ bool TJournal::Append(const TJournalRecord &record) {
             written = fail(QStringLiteral("something other than a file has its name"));
         } else {
             // Open, append, close: the record is with the system before the save returns, and
-            // nothing stays open between changes. One write per record, unbuffered, so that two
-            // copies of Kivo on the same project append whole lines.
+            // nothing stays open between changes. It is not synced to the disk: that would cost
+            // as much again as the save's own flush, for a record only a power cut could lose. One
+            // write per record, unbuffered, so that two copies of Kivo on the same project append
+            // whole lines.
             QFile out(file);
             if (!out.open(QIODevice::ReadWrite | QIODevice::Append | QIODevice::Unbuffered)) {
                 written = fail(out.errorString());
