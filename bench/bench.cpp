@@ -10,6 +10,7 @@
 #include "Conversions.h"
 #include "Grid.h"
 #include "IniFile.h"
+#include "Journal.h"
 #include "Mainformunit.h"
 #include "Varchangeformunit.h"
 #include "Vars.h"
@@ -383,6 +384,30 @@ void BenchSaveQSettings(benchmark::State &state, int count) {
     }
 }
 
+// The record a save adds to the journal: open, append one line, close.
+void BenchJournal(benchmark::State &state) {
+    TJournal journal;
+    TJournalRecord record;
+    record.Project = QString::fromStdString(FilePath("save-256.kvo"));
+    record.Variable = 2;
+    record.Title = QStringLiteral("Flag2");
+    record.OldValue = QStringLiteral("1");
+    record.NewValue = QStringLiteral("0");
+    record.NewStatus = vsChanged;
+    record.Kind = QStringLiteral("change");
+    record.Outcome = QStringLiteral("saved");
+    for (auto _ : state) {
+        record.Time = QDateTime::currentDateTimeUtc();
+        if (!journal.Append(record)) {
+            state.SkipWithError(journal.Error().toStdString().c_str());
+            return;
+        }
+    }
+    const std::vector<TJournalRecord> last = TJournal::Load(record.Project, 4096);
+    if (last.empty() || last.back().Time != record.Time)
+        state.SkipWithError("the journal does not hold the last record");
+}
+
 // ---- The table ----
 
 // Keeps the medians and passes everything on to the console report.
@@ -483,6 +508,9 @@ void PrintTable(const TMedians &report, const std::string &loadBefore) {
     row("save: one boolean, merge + replace + flush", time("save/Kivo"));
     row("save: QSettings setValue + sync", time("save/QSettings"));
     row("  Kivo save vs QSettings (>1: Kivo faster)", ratio("save/Kivo", "save/QSettings"));
+    const TMedians::TTimes *journal = find("journal/append");
+    std::printf("%-44s%14s\n", "journal: one record (open, append, close)",
+                journal ? Time(journal->Real).c_str() : "-");
     std::printf("\nA changed file is read once under a read lease, which shows that no writer "
                 "held it;\nwhere the file system grants none, the tick waits a few ms for a "
                 "second, equal read (wall, not CPU).\nThe save includes the flush of the file "
@@ -515,6 +543,8 @@ int main(int argc, char **argv) {
                   << "\n";
         return 1;
     }
+    // The journal goes there too, not into the user's data folder.
+    qputenv("XDG_DATA_HOME", QFile::encodeName(QString::fromStdString(FilePath("data"))));
     Application->SetExeName(FilePath("kivo"));
     Application->SetMessageBoxHook([](const std::string &text, const std::string &, int) {
         LastError = text;
@@ -564,6 +594,8 @@ int main(int argc, char **argv) {
         configure(benchmark::RegisterBenchmark(("save/QSettings" + n).c_str(), BenchSaveQSettings,
                                                count));
     }
+
+    configure(benchmark::RegisterBenchmark("journal/append", BenchJournal));
 
     const std::string loadBefore = LoadAverage();
     TMedians report(benchmark::ConsoleReporter::OO_Tabular);

@@ -1,0 +1,282 @@
+#include "Journal.h"
+
+#include <QCryptographicHash>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QStandardPaths>
+
+#include <algorithm>
+#include <array>
+#include <cmath>
+#include <cstring>
+#include <exception>
+#include <string>
+
+namespace {
+
+// The columns, in the order of the file; the header row names them.
+constexpr int Columns = 13;
+constexpr char Header[] = "time_utc,project,variable,title,old_value,new_value,old_status,"
+                          "new_status,kind,outcome,reason,change_time_utc,taken_after_s\r\n";
+
+// A file name keeps at most this many UTF-16 units of the project's name: at most three bytes
+// of UTF-8 each, so that with the hash and the suffix it stays under the 255 bytes of a Linux
+// name as well as the 255 units of a Windows one.
+constexpr int MaxNameUnits = 64;
+
+// Characters neither file system takes in a name, or only one of them does.
+bool Unsafe(QChar c) {
+    return c.unicode() < 0x20 || QStringView(u"<>:\"/\\|?*").contains(c);
+}
+
+void AppendField(QByteArray &line, const QByteArray &field) {
+    if (field.contains(',') || field.contains('"') || field.contains('\r') ||
+        field.contains('\n')) {
+        QByteArray quoted = field;
+        quoted.replace('"', "\"\"");
+        line += '"' + quoted + '"';
+    } else {
+        line += field;
+    }
+}
+
+QByteArray TimeField(const QDateTime &time) {
+    return time.isValid() ? time.toUTC().toString(Qt::ISODateWithMs).toLatin1() : QByteArray();
+}
+
+QByteArray RecordLine(const TJournalRecord &r) {
+    const bool taken = r.Outcome == QLatin1String("taken");
+    const std::array<QByteArray, Columns> fields = {
+        TimeField(r.Time),
+        r.Project.toUtf8(),
+        QByteArray::number(r.Variable),
+        r.Title.toUtf8(),
+        r.OldValue.toUtf8(),
+        r.NewValue.toUtf8(),
+        QByteArray::number(r.OldStatus),
+        QByteArray::number(r.NewStatus),
+        r.Kind.toUtf8(),
+        r.Outcome.toUtf8(),
+        r.Reason.toUtf8(),
+        TimeField(r.ChangeTime),
+        taken ? QByteArray::number(r.TakenAfter, 'f', 3) : QByteArray(),
+    };
+    QByteArray line;
+    line.reserve(256);
+    for (int i = 0; i < Columns; ++i) {
+        if (i > 0)
+            line += ',';
+        AppendField(line, fields[size_t(i)]);
+    }
+    line += "\r\n";
+    return line;
+}
+
+// Reads one row from p to the end of its line, leaving p after the line end. False when the
+// text there is no row a writer of this format makes: a quote inside an unquoted field, text
+// after a closing quote, a quoted field never closed, or more fields than columns.
+bool ReadRow(const char *&p, const char *end, std::vector<std::string> &fields) {
+    fields.clear();
+    for (;;) {
+        std::string field;
+        if (p < end && *p == '"') {
+            ++p;
+            for (;;) {
+                const auto *quote = static_cast<const char *>(std::memchr(p, '"', size_t(end - p)));
+                if (!quote)
+                    return false;
+                field.append(p, quote);
+                p = quote + 1;
+                if (p == end || *p != '"')
+                    break;
+                field += '"';
+                ++p;
+            }
+        } else {
+            const char *stop = p;
+            while (stop < end && *stop != ',' && *stop != '\r' && *stop != '\n' && *stop != '"')
+                ++stop;
+            field.assign(p, stop);
+            p = stop;
+        }
+        fields.push_back(std::move(field));
+        if (fields.size() > size_t(Columns))
+            return false;
+        if (p == end)
+            return true;
+        switch (*p++) {
+        case ',':
+            continue;
+        case '\r':
+            if (p < end && *p == '\n')
+                ++p;
+            return true;
+        case '\n':
+            return true;
+        default:
+            return false;
+        }
+    }
+}
+
+bool ToInt(const std::string &field, int &value) {
+    bool ok = false;
+    value = QByteArray::fromRawData(field.data(), qsizetype(field.size())).toInt(&ok);
+    return ok;
+}
+
+bool ToTime(const std::string &field, QDateTime &time) {
+    time = QDateTime::fromString(QString::fromLatin1(field.data(), qsizetype(field.size())),
+                                 Qt::ISODateWithMs);
+    return time.isValid();
+}
+
+QString Text(const std::string &field) {
+    return QString::fromUtf8(field.data(), qsizetype(field.size()));
+}
+
+// The record a row holds; false for a row that is none (the header among them).
+bool ToRecord(const std::vector<std::string> &f, TJournalRecord &r) {
+    if (f.size() != size_t(Columns) || !ToTime(f[0], r.Time) || !ToInt(f[2], r.Variable) ||
+        !ToInt(f[6], r.OldStatus) || !ToInt(f[7], r.NewStatus))
+        return false;
+    r.ChangeTime = QDateTime();
+    if (!f[11].empty() && !ToTime(f[11], r.ChangeTime))
+        return false;
+    r.TakenAfter = 0;
+    if (!f[12].empty()) {
+        bool ok = false;
+        r.TakenAfter = QByteArray::fromStdString(f[12]).toDouble(&ok);
+        if (!ok || !std::isfinite(r.TakenAfter))
+            return false;
+    }
+    r.Project = Text(f[1]);
+    r.Title = Text(f[3]);
+    r.OldValue = Text(f[4]);
+    r.NewValue = Text(f[5]);
+    r.Kind = Text(f[8]);
+    r.Outcome = Text(f[9]);
+    r.Reason = Text(f[10]);
+    return true;
+}
+
+} // namespace
+
+TJournal::TJournal(QObject *parent) : QObject(parent) {}
+
+TJournal::~TJournal() = default;
+
+QString TJournal::FileFor(const QString &project) {
+    const QString data = QStandardPaths::writableLocation(QStandardPaths::AppDataLocation);
+    if (data.isEmpty())
+        return {};
+    // The hash tells apart projects of one name in different folders; '/' on every system, so
+    // that a path typed with either separator names the same journal.
+    const QString full = QDir::cleanPath(QFileInfo(project).absoluteFilePath());
+    const QByteArray hash =
+        QCryptographicHash::hash(full.toUtf8(), QCryptographicHash::Sha256).toHex().left(8);
+
+    QString name = QFileInfo(full).completeBaseName();
+    for (QChar &c : name) {
+        if (Unsafe(c))
+            c = u'_';
+    }
+    if (name.size() > MaxNameUnits)
+        name.truncate(name.at(MaxNameUnits - 1).isHighSurrogate() ? MaxNameUnits - 1
+                                                                  : MaxNameUnits);
+    return data + QLatin1String("/journal/") + name + u'-' + QLatin1String(hash) +
+           QLatin1String(".csv");
+}
+
+bool TJournal::Append(const TJournalRecord &record) {
+    const QString file = FileFor(record.Project);
+    const QString shown = QDir::toNativeSeparators(file);
+    const auto fail = [&](const QString &reason) {
+        FError = QStringLiteral("Cannot write the journal %1: %2").arg(shown, reason);
+        return false;
+    };
+    bool written = false;
+    // A journal must never be why a save fails, so nothing escapes from here.
+    try {
+        const QFileInfo info(file);
+        if (file.isEmpty()) {
+            written = fail(QStringLiteral("the system names no folder for application data"));
+        } else if (!QDir().mkpath(info.absolutePath())) {
+            written = fail(QStringLiteral("its folder cannot be made"));
+        } else if (info.exists() && !info.isFile()) {
+            // Opening a folder fails at once, but a pipe would wait for a reader.
+            written = fail(QStringLiteral("something other than a file has its name"));
+        } else {
+            // Open, append, close: the record is with the system before the save returns, and
+            // nothing stays open between changes. It is not synced to the disk: that would cost
+            // as much again as the save's own flush, for a record only a power cut could lose. One
+            // write per record, unbuffered, so that two copies of Kivo on the same project append
+            // whole lines.
+            QFile out(file);
+            if (!out.open(QIODevice::ReadWrite | QIODevice::Append | QIODevice::Unbuffered)) {
+                written = fail(out.errorString());
+            } else {
+                QByteArray bytes;
+                const qint64 size = out.size();
+                if (size == 0) {
+                    bytes = Header;
+                } else {
+                    // A line cut short (a full disk, a crash) would swallow this record.
+                    char last = 0;
+                    if (out.seek(size - 1) && out.getChar(&last) && last != '\n')
+                        bytes = "\r\n";
+                }
+                bytes += RecordLine(record);
+                written = out.write(bytes) == bytes.size() || fail(out.errorString());
+                out.close();
+                if (written && out.error() != QFileDevice::NoError)
+                    written = fail(out.errorString());
+            }
+        }
+    } catch (const std::exception &e) {
+        written = fail(QString::fromLocal8Bit(e.what()));
+    }
+    if (written)
+        FError.clear();
+    emit Appended(record);
+    return written;
+}
+
+std::vector<TJournalRecord> TJournal::Load(const QString &project, qint64 tailBytes) {
+    std::vector<TJournalRecord> records;
+    const QString file = FileFor(project);
+    QFile in(file);
+    if (file.isEmpty() || !QFileInfo(file).isFile() || !in.open(QIODevice::ReadOnly))
+        return records;
+    // From the byte before the tail on, so that a tail beginning with a line is read whole.
+    const qint64 size = in.size();
+    const qint64 start = std::max<qint64>(0, size - std::max<qint64>(tailBytes, 0) - 1);
+    if (!in.seek(start))
+        return records;
+    const QByteArray data = in.read(size - start);
+
+    const char *p = data.constData();
+    const char *const end = p + data.size();
+    if (start > 0) {
+        // The first line read is only the end of an older record.
+        const auto *newline = static_cast<const char *>(std::memchr(p, '\n', size_t(end - p)));
+        p = newline ? newline + 1 : end;
+    } else if (data.startsWith("\xEF\xBB\xBF")) {
+        p += 3; // a spreadsheet saved the file again with a byte order mark
+    }
+    std::vector<std::string> fields;
+    TJournalRecord record;
+    while (p < end) {
+        const char *const row = p;
+        if (ReadRow(p, end, fields) && ToRecord(fields, record)) {
+            records.push_back(record);
+            continue;
+        }
+        // Not a record: go on from the next line, where the next record may begin. A quote
+        // left open by a damaged row would otherwise take the rows after it for its text.
+        const auto *newline = static_cast<const char *>(std::memchr(row, '\n', size_t(end - row)));
+        p = newline ? newline + 1 : end;
+    }
+    return records;
+}
