@@ -285,8 +285,10 @@ void TMainForm::FormShow() {
     ReadSettings();
     // A project named on the command line (a file manager's double-click) is opened as Open...
     // opens it, in place of the remembered one.
-    if (const std::vector<std::string> arguments = Application->Arguments(); !arguments.empty()) {
-        OpenProject(ExpandFileName(arguments.front()));
+    for (const std::string &argument : Application->Arguments()) {
+        if (argument.starts_with('-'))
+            continue; // an option, not a file
+        OpenProject(ExpandFileName(argument));
         return;
     }
     if (ProjectPath.empty())

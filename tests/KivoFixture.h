@@ -47,6 +47,7 @@ public:
         if (!Application)
             FApp = std::make_unique<TApplication>(argc, argv);
         Application->SetExeName(Path("kivo"));
+        Application->SetArguments({}); // not the test runner's own
         FOldConfigHome = qgetenv("XDG_CONFIG_HOME");
         qputenv("XDG_CONFIG_HOME", QFile::encodeName(QString::fromStdString(Path("config"))));
         Application->SetMessageBoxHook(
