@@ -220,7 +220,9 @@ bool TJournal::Append(const TJournalRecord &record) {
                 QByteArray bytes;
                 const qint64 size = out.size();
                 if (size == 0) {
-                    bytes = Header;
+                    // The byte order mark makes a spreadsheet opened by a double-click read the
+                    // file as UTF-8, not in the system's ANSI code page.
+                    bytes = QByteArray("\xEF\xBB\xBF") + Header;
                 } else {
                     // A line cut short (a full disk, a crash) would swallow this record.
                     char last = 0;

@@ -110,8 +110,9 @@ void TestJournal::roundTripPastDamage() {
 
     QVERIFY(file.open(QIODevice::ReadOnly));
     const QByteArray bytes = file.readAll();
-    QVERIFY(bytes.startsWith("time_utc,project,variable,title,old_value,new_value,old_status,"
-                             "new_status,kind,outcome,reason,change_time_utc,taken_after_s\r\n"));
+    QVERIFY(bytes.startsWith(
+        "\xEF\xBB\xBFtime_utc,project,variable,title,old_value,new_value,old_status,"
+        "new_status,kind,outcome,reason,change_time_utc,taken_after_s\r\n"));
     const std::vector<TJournalRecord> loaded = TJournal::Load(project);
     QCOMPARE(loaded.size(), records.size() + 1);
     for (size_t i = 0; i < loaded.size(); ++i)
@@ -135,7 +136,7 @@ void TestJournal::readByPythonCsv() {
     QProcess reader;
     reader.start(python, {"-c",
                           "import csv, json, sys\n"
-                          "with open(sys.argv[1], newline='', encoding='utf-8') as f:\n"
+                          "with open(sys.argv[1], newline='', encoding='utf-8-sig') as f:\n"
                           "    print(json.dumps(list(csv.reader(f))))\n",
                           TJournal::FileFor(project)});
     QVERIFY(reader.waitForFinished(60000));
