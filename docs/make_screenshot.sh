@@ -2,7 +2,8 @@
 # Regenerates docs/screenshot.png: the real kivo under Xvfb, with a project of the stand-in
 # expert open, photographed once the grid has been filled. Then, with a project of long names,
 # docs/screenshot-tooltip.png (the pointer over a cut-off title) and docs/screenshot-dialog.png
-# (the change dialog of a date variable whose name takes two lines), driven by xdotool.
+# (the change dialog of a date variable whose name takes two lines), driven by xdotool, and
+# docs/screenshot-history.png (the history window beside the main window).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 source scripts/setup.sh
@@ -65,3 +66,30 @@ xvfb-run -a -s "-screen 0 760x460x24" bash -c "
     kill \$pid
 "
 echo "docs/screenshot-tooltip.png and docs/screenshot-dialog.png written"
+
+# docs/screenshot-history.png: the history window beside the main window. A live expert takes
+# a toggle and a typed value; it is stopped before a third change, which then waits. The journal
+# goes to the scratch folder, not to your own.
+history="$work/term/experts/files/robot.kvo"
+build/tools/expert-sim/expert-sim publish "$history" 8 --bulk >/dev/null
+printf '[Kivo]\r\nMTPath=%s\r\nProject=%s\r\n' "$work/term" "$history" >"$work/kivo.ini"
+xvfb-run -a -s "-screen 0 2000x480x24" bash -c "
+    export XDG_DATA_HOME=\"$work/data\"
+    build/tools/expert-sim/expert-sim run \"$history\" --seconds 60 --interval-ms 300 &
+    sim=\$!
+    \"$work/kivo\" &
+    pid=\$!
+    sleep 3
+    window=\$(xdotool search --name '^Kivo - robot.kvo\$' | head -1)
+    xdotool windowfocus --sync \$window
+    xdotool key Down Return; sleep 1; xdotool key alt+y; sleep 1.5
+    xdotool key Down Return; sleep 1; xdotool type 'Hedge on'; xdotool key Return; sleep 1.5
+    kill \$sim
+    xdotool key Down Return; sleep 1; xdotool type 25; xdotool key Return; sleep 4
+    xdotool windowfocus --sync \$window
+    xdotool key ctrl+h
+    sleep 2
+    import -window root png:- | convert - -trim +repage docs/screenshot-history.png
+    kill \$pid
+"
+echo "docs/screenshot-history.png written"

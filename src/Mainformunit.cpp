@@ -5,6 +5,7 @@
 #include "CodePage.h"
 #include "Conversions.h"
 #include "Grid.h"
+#include "Historyformunit.h"
 #include "IniFile.h"
 #include "SettingsFile.h"
 #include "Varchangeformunit.h"
@@ -212,6 +213,8 @@ TMainForm::TMainForm(QWidget *Owner)
     connect(Open1, &QAction::triggered, this, Guarded([this] { Open1Click(); }));
     connect(TerminalFolder1, &QAction::triggered, this,
             Guarded([this] { TerminalFolder1Click(); }));
+    connect(History1, &QAction::triggered, this, Guarded([this] { History1Click(); }));
+    connect(Undo1, &QAction::triggered, this, Guarded([this] { Undo1Click(); }));
     connect(Recent1, &QMenu::aboutToShow, this, [this] { FillRecentMenu(); });
     setAcceptDrops(true);
     connect(Close1, &QAction::triggered, this, Guarded([this] { Close1Click(); }));
@@ -297,6 +300,7 @@ void TMainForm::FormShow() {
         ProjectOpen = true;
         SetCaption("Kivo - " + ExtractFileName(ProjectPath));
         LoadProject();
+        UpdateStatusLine();
     } else {
         Application->MessageBox("Associated project file " + ExtractFileName(ProjectPath) +
                                     " is not found.",
@@ -346,6 +350,10 @@ void TMainForm::OpenProject(const std::string &path) {
     FProject->SetPath(ProjectPath);
     FProject->RefreshSoon();
     StringGrid1->setFocus();
+    UpdateUndo();
+    UpdateStatusLine();
+    if (HistoryForm && HistoryForm->isVisible())
+        HistoryForm->ShowProject(ToQString(ProjectPath), FSessionStart);
 }
 
 // The terminal's folder, written to the settings as Open writes the project: all or nothing.
@@ -435,6 +443,8 @@ void TMainForm::CloseProject() {
     ProjectOpen = false;
     VarCount = 0;
     ProjectPath.clear();
+    UpdateUndo();
+    UpdateStatusLine();
     WriteSettings();
 }
 
@@ -456,6 +466,7 @@ void TMainForm::ReadSettings() {
     };
     MTPath = path("MTPath");
     ProjectPath = path("Project");
+    AckWarnSeconds = std::max(1, ini.ReadInteger(SettingsSection, "AckWarnSeconds", 10));
     RecentProjects.clear();
     for (int i = 1; i <= MaxRecent; ++i) {
         if (std::string recent = path("Recent" + IntToStr(i)); !recent.empty())
@@ -608,22 +619,140 @@ void TMainForm::LoadProject() {
 bool TMainForm::SaveProject(const TVarChange &change) {
     const TFlagGuard saving(Saving);
     FProject->SetPath(ProjectPath);
-    return FProject->Save(change);
+    FLastSave = FProject->Save(change);
+    return FLastSave.Outcome == TProjectFile::TOutcome::Saved;
 }
 
 bool TMainForm::SaveChange(const TVarChange &change) {
-    if (!SaveProject(change)) {
+    // The variable as the user saw it, for the journal of a change that is not saved.
+    const TVarEntry shown =
+        change.Index >= 0 && change.Index < MaxVars ? Vars[std::size_t(change.Index)] : TVarEntry{};
+    const QString project = ToQString(ProjectPath);
+    bool saved = false;
+    try {
+        saved = SaveProject(change);
+    } catch (const std::exception &e) {
+        FTracker.NotSaved(project, change, shown, e.what());
+        throw;
+    }
+    if (!saved) {
+        const bool changed = FLastSave.Outcome == TProjectFile::TOutcome::Changed;
+        const std::string reason =
+            changed ? "The expert has changed " + FromQString(ProjectToQString(change.Title)) +
+                          " since. Nothing is undone."
+                    : "Project file has changed. The new value is not saved.";
+        FTracker.NotSaved(project, change, changed ? FLastSave.Before : shown, reason);
         RefreshVars();
-        Application->MessageBox("Project file has changed. The new value is not saved.", "Warning",
-                                MB_OK);
+        Application->MessageBox(reason, "Warning", MB_OK);
+        TellJournalFailure();
         return false;
     }
+    FTracker.Saved(project, change, FLastSave.Before, FLastSave.After);
     {
         // What the user has just saved is no news to the user.
         const TScopedValue own(FOwnRow, change.Index + 1);
         RefreshVars();
     }
+    UpdateUndo();
+    TellJournalFailure();
     return true;
+}
+
+// Takes back the newest change saved in this session, as a change of its own: the old value
+// (marked changed, so that the expert takes it) or the action's old status, and only while the
+// variable still holds what that change wrote.
+void TMainForm::Undo1Click() {
+    const QString project = ToQString(ProjectPath);
+    const TChangeTracker::TChange *last = ProjectOpen ? FTracker.Undoable(project) : nullptr;
+    if (!last)
+        return;
+    TVarChange undo = last->Change;
+    undo.Undo = true;
+    if (undo.SetsValue) {
+        undo.Value = last->Before.Value;
+        undo.RequiredValue = last->After.Value;
+    } else {
+        undo.Status = last->Before.Status;
+        undo.RequiredStatus = last->After.Status;
+    }
+    // A failed write leaves the change to undo; one the expert has overtaken is gone for good.
+    if (SaveChange(undo) || FLastSave.Outcome == TProjectFile::TOutcome::Changed)
+        FTracker.DropUndoable(project);
+    UpdateUndo();
+}
+
+void TMainForm::UpdateUndo() {
+    Undo1->setEnabled(ProjectOpen && FTracker.Undoable(ToQString(ProjectPath)));
+}
+
+// Once a session: a journal that cannot be written is no reason to refuse a save.
+void TMainForm::TellJournalFailure() {
+    if (!FTracker.JournalFailed() || FJournalFailureTold)
+        return;
+    FJournalFailureTold = true;
+    Application->MessageBox("The journal of changes cannot be written (" +
+                                FromQString(FTracker.JournalError()) +
+                                "). Changes are saved, but the history will not show them.",
+                            "Warning", MB_OK);
+}
+
+void TMainForm::History1Click() {
+    if (ProjectPath.empty())
+        return;
+    if (!HistoryForm) {
+        // Made when first asked for, owned by this window; it follows the journal while open.
+        HistoryForm = new THistoryForm(this);
+        connect(&FJournal, &TJournal::Appended, HistoryForm, &THistoryForm::Add);
+        connect(HistoryForm, &QObject::destroyed, [] { HistoryForm = nullptr; });
+    }
+    HistoryForm->ShowProject(ToQString(ProjectPath), FSessionStart);
+}
+
+namespace {
+
+// "3 s", "5 min", "2 h": how long, rounded down to its largest unit.
+QString Duration(qint64 seconds) {
+    if (seconds < 60)
+        return QStringLiteral("%1 s").arg(seconds);
+    if (seconds < 3600)
+        return QStringLiteral("%1 min").arg(seconds / 60);
+    return QStringLiteral("%1 h").arg(seconds / 3600);
+}
+
+} // namespace
+
+void TMainForm::UpdateStatusLine() {
+    QString text;
+    bool late = false;
+    if (ProjectOpen) {
+        const QString project = ToQString(ProjectPath);
+        if (const QDateTime wrote = FProject->LastWriteByOthers(); wrote.isValid()) {
+            const qint64 ago = std::max<qint64>(0, wrote.secsTo(QDateTime::currentDateTime()));
+            text = ago < 1 ? QStringLiteral("The expert wrote just now")
+                           : QStringLiteral("The expert wrote %1 ago").arg(Duration(ago));
+        }
+        const std::vector<const TChangeTracker::TChange *> waiting = FTracker.Waiting(project);
+        if (!waiting.empty()) {
+            const TChangeTracker::TChange &oldest = *waiting.front();
+            const qint64 waited = oldest.Waited.elapsed() / 1000;
+            late = waited >= AckWarnSeconds;
+            const QString count = waiting.size() == 1
+                                      ? QStringLiteral("1 change")
+                                      : QStringLiteral("%1 changes").arg(waiting.size());
+            text += (text.isEmpty() ? QString() : QStringLiteral(". ")) +
+                    (late ? QStringLiteral("Waiting %1 for the expert to take %2 (%3 waiting)")
+                                .arg(Duration(waited), ProjectToQString(oldest.Change.Title), count)
+                          : QStringLiteral("%1 waiting to be taken").arg(count));
+        }
+    }
+    if (Label1->text() != text)
+        Label1->setText(text);
+    if (late != FLate) {
+        FLate = late;
+        // The highlight's amber, solid: a stopped expert must be seen.
+        Label1->setStyleSheet(late ? QStringLiteral("background: rgb(255, 176, 0); color: black;")
+                                   : QString());
+    }
 }
 
 void TMainForm::RefreshVars() {
@@ -639,8 +768,12 @@ void TMainForm::Timer1Timer() {
     FProject->SetPath(ProjectPath);
     FProject->Watch();
     ReadProject();
-    if (VarCount > 0)
+    if (VarCount > 0) {
         FillGrid();
+        FTracker.Refreshed(ToQString(ProjectPath), Vars, VarCount);
+        TellJournalFailure();
+    }
+    UpdateStatusLine();
 }
 
 QRect TMainForm::RowOnScreen(int row) const {

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "ChangeTracker.h"
+#include "Journal.h"
 #include "OpenDialog.h"
 #include "ProjectFile.h"
 #include "Vars.h"
@@ -32,6 +34,8 @@ public:
     void Open1Click();
     void Close1Click();
     void TerminalFolder1Click();
+    void History1Click();
+    void Undo1Click();
     void Timer1Timer();
     void StringGrid1DblClick();
 
@@ -59,7 +63,8 @@ public:
     void OpenProject(const std::string &path);
     // Empties the recent list, in the settings too.
     void ClearRecent();
-    // SaveProject, then RefreshVars; tells the user when the change could not be placed.
+    // SaveProject, then RefreshVars; tells the user when the change could not be placed. Every
+    // change goes into the journal, saved or not, and a saved one waits for the expert.
     bool SaveChange(const TVarChange &change);
 
     std::string AppDir;
@@ -68,6 +73,9 @@ public:
     // The projects opened last, newest first, at most MaxRecent; kept in the settings file.
     std::vector<std::string> RecentProjects;
     static constexpr int MaxRecent = 8;
+    // A change the expert has not taken after this many seconds turns the status line amber
+    // (AckWarnSeconds in the settings).
+    int AckWarnSeconds = 10;
     bool ProjectOpen = false;
     bool Saving = false;
     std::int32_t VarCount = 0;
@@ -90,6 +98,10 @@ private:
     bool eventFilter(QObject *watched, QEvent *event) override;
     void SetCaption(const std::string &caption);
     void FillRecentMenu();
+    // The line under the grid: when the expert last wrote, and what waits for it.
+    void UpdateStatusLine();
+    void UpdateUndo();
+    void TellJournalFailure();
     void HighlightChanges();
     void FadeHighlights();
     void ClearHighlights();
@@ -101,6 +113,12 @@ private:
 
     bool FShown = false;
     TProjectFile *FProject;
+    TProjectFile::TSaveResult FLastSave;
+    TJournal FJournal;
+    TChangeTracker FTracker{FJournal};
+    QDateTime FSessionStart = QDateTime::currentDateTimeUtc();
+    bool FJournalFailureTold = false;
+    bool FLate = false;
 
     // A fill is news once the project's first fill is done; the cells whose text it changed are
     // collected while it runs, except on FOwnRow, the row whose change the user just saved.

@@ -99,6 +99,7 @@ void TProjectFile::SetPath(const std::string &path) {
     Unwatch();
     FPath = path;
     FValid = false;
+    FLastWriteByOthers = QDateTime();
     if (FPath.empty())
         return;
     FWatchedFile = ToQString(FPath);
@@ -124,6 +125,9 @@ TProjectFile::TState TProjectFile::ReadWhole(milliseconds wait) {
             // Bytes verified whole before are whole now: the table parsed from them is taken.
             if (FValid && read.Bytes == FLast->Bytes)
                 return TState::Whole;
+            // Changed, and not by a save of this one's, whose bytes FLast holds.
+            if (!read.Bytes.empty())
+                FLastWriteByOthers = QFileInfo(ToQString(FPath)).lastModified();
             const bool again = previousParsed && read.Bytes == previous;
             const bool whole = again ? previousWhole : FLast->Parse(read.Bytes);
             FValid = false;
@@ -156,7 +160,7 @@ bool TProjectFile::Read(TVarTable &table, std::int32_t &count) {
     return true;
 }
 
-bool TProjectFile::Save(const TVarChange &change) {
+TProjectFile::TSaveResult TProjectFile::Save(const TVarChange &change) {
     // Held for the whole merge: another copy of Kivo saving the same file waits, then merges
     // into what this one wrote.
     TReplaceLock lock(FPath);
@@ -166,10 +170,10 @@ bool TProjectFile::Save(const TVarChange &change) {
             milliseconds(0), std::chrono::duration_cast<milliseconds>(deadline - Clock::now()));
         const TState state = ReadWhole(left);
         if (state == TState::Missing)
-            return false;
+            return {TOutcome::NotThere, {}, {}};
         if (state == TState::NotWhole) {
             if (Clock::now() >= deadline)
-                return false;
+                return {TOutcome::NotWhole, {}, {}};
             std::this_thread::sleep_for(milliseconds(10));
             continue;
         }
@@ -177,9 +181,13 @@ bool TProjectFile::Save(const TVarChange &change) {
         if (change.Index < 0 || change.Index >= fresh.Count ||
             fresh.Table[std::size_t(change.Index)].Title != change.Title ||
             fresh.Table[std::size_t(change.Index)].Type != change.Type)
-            return false;
+            return {TOutcome::NotThere, {}, {}};
 
-        TVarEntry target = fresh.Table[std::size_t(change.Index)];
+        const TVarEntry &before = fresh.Table[std::size_t(change.Index)];
+        if (change.Undo && (change.SetsValue ? before.Value != change.RequiredValue
+                                             : before.Status != change.RequiredStatus))
+            return {TOutcome::Changed, before, before};
+        TVarEntry target = before;
         if (change.SetsValue) {
             target.Value = change.Value;
             if (target.Status != vsIdle2)
@@ -204,12 +212,13 @@ bool TProjectFile::Save(const TVarChange &change) {
         // The expert writes without a lock: when it changed the file since the read above,
         // merge again rather than put its older state back.
         if (ini.UpdateFileIfUnchanged(lock)) {
+            TSaveResult saved{TOutcome::Saved, before, target};
             FLast->Bytes = ini.Snapshot();
             FLast->Table[std::size_t(change.Index)] = target;
-            return true;
+            return saved;
         }
         if (attempt >= SaveAttempts)
-            return false;
+            return {TOutcome::KeptChanging, {}, {}};
     }
 }
 

@@ -2,6 +2,7 @@
 
 #include "Vars.h"
 
+#include <QDateTime>
 #include <QElapsedTimer>
 #include <QObject>
 #include <QString>
@@ -43,13 +44,29 @@ public:
     // work, or the file lacks keys or its end.
     bool Read(TVarTable &table, std::int32_t &count);
 
+    // How a save ended, and the variable before and after it (as the merge found and wrote it).
+    enum class TOutcome {
+        Saved,
+        NotThere,     // the variable is no longer where the change was meant for
+        NotWhole,     // no whole snapshot came within about a second
+        KeptChanging, // another writer changed the file under every attempt
+        Changed,      // an undo, and the variable no longer holds what the undone change wrote
+    };
+    struct TSaveResult {
+        TOutcome Outcome = TOutcome::NotThere;
+        TVarEntry Before;
+        TVarEntry After;
+    };
+
     // Merges one change into what the file holds now and replaces the file, serialised with the
     // saves of every other copy of Kivo. Values and statuses another writer wrote since the last
-    // read stay as written. Returns false, writing nothing, when the variable is no longer where
-    // the change was meant for, or no whole snapshot came within about a second, or another
-    // writer changed the file under every attempt. Throws Exception naming the file when it
-    // cannot be written; the old file then stays as it was.
-    bool Save(const TVarChange &change);
+    // read stay as written. Writes nothing unless the outcome is Saved. Throws Exception naming
+    // the file when it cannot be written; the old file then stays as it was.
+    TSaveResult Save(const TVarChange &change);
+
+    // When another program last wrote the file, as its time stamp said when a refresh found its
+    // content changed by another hand than this one's; invalid before the first read.
+    QDateTime LastWriteByOthers() const { return FLastWriteByOthers; }
 
     // Watches the file and its folder. Called before every refresh: a replace of Kivo's own, or a
     // writer that deletes and creates the file, ends the watch of the file; the folder's watch
@@ -80,6 +97,8 @@ private:
     // unchanged takes its table again instead of parsing once more.
     std::unique_ptr<TSnapshot> FLast;
     bool FValid = false;
+
+    QDateTime FLastWriteByOthers;
 
     QFileSystemWatcher *FWatcher;
     QTimer *FSettleTimer;

@@ -40,4 +40,8 @@ struct TVarChange {
     bool SetsValue = false;
     std::string Value;
     std::int32_t Status = vsIdle;
+    // An undo: made only while the variable still holds what the change it undoes wrote.
+    bool Undo = false;
+    std::string RequiredValue;
+    std::int32_t RequiredStatus = vsIdle;
 };

@@ -7,6 +7,7 @@
 #include "Aboutformunit.h"
 #include "Application.h"
 #include "Grid.h"
+#include "Historyformunit.h"
 #include "Mainformunit.h"
 #include "OpenDialog.h"
 #include "Varchangeformunit.h"
@@ -50,6 +51,9 @@ public:
         Application->SetArguments({}); // not the test runner's own
         FOldConfigHome = qgetenv("XDG_CONFIG_HOME");
         qputenv("XDG_CONFIG_HOME", QFile::encodeName(QString::fromStdString(Path("config"))));
+        // The journal too: the user's data folder is the folder "data".
+        FOldDataHome = qgetenv("XDG_DATA_HOME");
+        qputenv("XDG_DATA_HOME", QFile::encodeName(QString::fromStdString(Path("data"))));
         Application->SetMessageBoxHook(
             [this](const std::string &text, const std::string &caption, int flags) {
                 Messages.push_back({text, caption, flags});
@@ -76,15 +80,19 @@ public:
     ~TKivoFixture() {
         Application->DestroyForms();
         MainForm = nullptr;
+        HistoryForm = nullptr;
         AboutForm = nullptr;
         VarChangeForm = nullptr;
         Application->SetMessageBoxHook({});
         Application->SetExceptionHook({});
         TOpenDialog::SetExecuteHook({});
-        if (FOldConfigHome.isNull())
-            qunsetenv("XDG_CONFIG_HOME");
-        else
-            qputenv("XDG_CONFIG_HOME", FOldConfigHome);
+        for (const auto &[name, old] : {std::pair{"XDG_CONFIG_HOME", FOldConfigHome},
+                                        std::pair{"XDG_DATA_HOME", FOldDataHome}}) {
+            if (old.isNull())
+                qunsetenv(name);
+            else
+                qputenv(name, old);
+        }
     }
 
     TKivoFixture(const TKivoFixture &) = delete;
@@ -137,6 +145,7 @@ private:
     std::unique_ptr<TApplication> FApp;
     bool FCreated = false;
     QByteArray FOldConfigHome;
+    QByteArray FOldDataHome;
 };
 
 // Puts the user's own configuration folder, where the per-user kivo.ini lives, into folder for

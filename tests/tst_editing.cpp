@@ -3,10 +3,12 @@
 #include "Conversions.h"
 #include "Grid.h"
 #include "IniFile.h"
+#include "Journal.h"
 
 #include <QDateTime>
 #include <QLabel>
 #include <QLineEdit>
+#include <QProcess>
 #include <QPushButton>
 #include <QTableWidget>
 #include <QTimer>
@@ -74,6 +76,8 @@ private slots:
     void save_failedWrite_keepsFileAndRecovers();
     void text_travelsInTheExpertsCodePage();
     void text_editedElsewhereKeepsItsBytes();
+    void journal_savedTakenUndoneAndWaiting();
+    void journal_unwritable_neitherBlocksNorFailsASave();
 };
 
 void TestEditing::doubleClick_decisionTable_data() {
@@ -562,6 +566,73 @@ void TestEditing::text_editedElsewhereKeepsItsBytes() {
     f.Show();
     RunDialog(f, {[] { Edit1()->setText(Edit1()->text() + "2"); }, PressOk()});
     QCOMPARE(FileVar(f, 1).Value, std::string("a\xEC\x8D 12"));
+}
+
+// Against a live expert: a toggle and a typed value are journalled as saved, then as taken; an
+// undo takes the newest back while the variable holds what Kivo wrote, and is refused, and
+// journalled so, once the expert has changed it; a change the stopped expert never takes turns
+// the line under the grid amber.
+void TestEditing::journal_savedTakenUndoneAndWaiting() {
+    TKivoFixture f;
+    f.Write("p.kvo", ProjectText({{"Flag", 0, 0, "0"}, {"Name", 1, 0, "old"}}));
+    f.Write("kivo.ini", "[Kivo]\r\nAckWarnSeconds=1\r\nProject=" + f.Path("p.kvo") + "\r\n");
+    f.Show();
+    GridSetRow(Grid(), 1);
+    QProcess expert;
+    expert.start(EXPERT_SIM, {"run", QString::fromStdString(f.Path("p.kvo")), "--interval-ms",
+                              "100", "--seconds", "60"});
+    QVERIFY(expert.waitForStarted(30000));
+    f.Answers.push_back(IDYES);
+    f.Handle([] { MainForm->StringGrid1DblClick(); });
+    GridSetRow(Grid(), 2);
+    RunDialog(f, {Type("new"), PressOk()});
+    const QString project = QString::fromStdString(f.Path("p.kvo"));
+    const auto outcomes = [&] {
+        QStringList seen;
+        for (const TJournalRecord &r : TJournal::Load(project))
+            seen << r.Title + " " + r.NewValue + " " + r.Outcome;
+        return seen;
+    };
+    QTRY_COMPARE_WITH_TIMEOUT(
+        outcomes(),
+        (QStringList{"Flag 1 saved", "Name new saved", "Flag 1 taken", "Name new taken"}), 10000);
+    for (const TJournalRecord &r : TJournal::Load(project))
+        QVERIFY(r.Outcome != "taken" || (r.TakenAfter > 0 && r.TakenAfter < 10));
+    expert.kill();
+    QVERIFY(expert.waitForFinished(30000));
+
+    // Undo: the newest change back, marked changed; then it waits, and the line turns amber.
+    auto *line = MainForm->findChild<QLabel *>("Label1");
+    f.Handle([] { MainForm->Undo1Click(); });
+    QCOMPARE(FileVar(f, 2).Value, std::string("old"));
+    QCOMPARE(FileVar(f, 2).Status, 1);
+    QTRY_VERIFY_WITH_TIMEOUT(
+        line->text().contains("Waiting") && line->styleSheet().contains("255, 176, 0"), 5000);
+    // The expert changed the next one back meanwhile: nothing is undone.
+    f.Write("p.kvo", ProjectText({{"Flag", 0, 0, "0"}, {"Name", 1, 1, "old"}}));
+    MainForm->Timer1Timer();
+    f.Messages.clear();
+    f.Handle([] { MainForm->Undo1Click(); });
+    QCOMPARE(f.Messages.at(0).Text,
+             std::string("The expert has changed Flag since. Nothing is undone."));
+    QCOMPARE(FileVar(f, 1).Value, std::string("0"));
+    QCOMPARE(outcomes().mid(4), (QStringList{"Name old saved", "Flag 0 not saved"}));
+    QVERIFY(f.Exceptions.empty());
+}
+
+// A folder in the journal's place: the save goes through, and the user hears of it once.
+void TestEditing::journal_unwritable_neitherBlocksNorFailsASave() {
+    TKivoFixture f;
+    OpenProject(f, {{"Flag", 0, 0, "0"}});
+    QVERIFY(QDir().mkpath(TJournal::FileFor(QString::fromStdString(f.Path("p.kvo")))));
+    for (const std::string value : {"1", "0"}) {
+        f.Answers.push_back(IDYES);
+        f.Handle([] { MainForm->StringGrid1DblClick(); });
+        QCOMPARE(FileVar(f, 1).Value, value);
+    }
+    QCOMPARE(f.Messages.size(), size_t(3)); // two questions, one notice
+    QVERIFY(f.Messages[1].Text.starts_with("The journal of changes cannot be written"));
+    QVERIFY(f.Exceptions.empty());
 }
 
 QTEST_MAIN(TestEditing)
