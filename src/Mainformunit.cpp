@@ -327,20 +327,13 @@ void TMainForm::OpenProject(const std::string &path) {
     }
     // All or nothing: when the settings cannot be written, the project shown so far stays open,
     // with its caption, its grid and its file as the target of the next save.
-    const std::string previous = ProjectPath;
-    const std::vector<std::string> previousRecent = RecentProjects;
-    ProjectPath = path;
-    std::erase(RecentProjects, path);
-    RecentProjects.insert(RecentProjects.begin(), path);
-    if (RecentProjects.size() > MaxRecent)
-        RecentProjects.resize(MaxRecent);
-    try {
-        WriteSettings();
-    } catch (...) {
-        ProjectPath = previous;
-        RecentProjects = previousRecent;
-        throw;
-    }
+    ChangeSettings([&] {
+        ProjectPath = path;
+        std::erase(RecentProjects, path);
+        RecentProjects.insert(RecentProjects.begin(), path);
+        if (RecentProjects.size() > MaxRecent)
+            RecentProjects.resize(MaxRecent);
+    });
     ProjectOpen = true;
     SetCaption("Kivo - " + ExtractFileName(ProjectPath));
     // No row of the project shown so far stays under the new caption, nor can be acted on; the
@@ -364,22 +357,24 @@ void TMainForm::TerminalFolder1Click() {
         MTPath.empty() ? FromQString(QDir::toNativeSeparators(QDir::homePath())) : MTPath;
     if (!dialog.Execute())
         return;
-    const std::string previous = MTPath;
-    MTPath = dialog.FileName;
-    try {
-        WriteSettings();
-    } catch (...) {
-        MTPath = previous;
-        throw;
-    }
+    ChangeSettings([&] { MTPath = dialog.FileName; });
 }
 
 void TMainForm::ClearRecent() {
-    const std::vector<std::string> previous = std::exchange(RecentProjects, {});
+    ChangeSettings([this] { RecentProjects.clear(); });
+}
+
+void TMainForm::ChangeSettings(const std::function<void()> &change) {
+    const std::string mtPath = MTPath;
+    const std::string projectPath = ProjectPath;
+    const std::vector<std::string> recent = RecentProjects;
+    change();
     try {
         WriteSettings();
     } catch (...) {
-        RecentProjects = previous;
+        MTPath = mtPath;
+        ProjectPath = projectPath;
+        RecentProjects = recent;
         throw;
     }
 }

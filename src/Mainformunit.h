@@ -12,6 +12,7 @@
 #include <QTimer>
 
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <utility>
 #include <vector>
@@ -98,6 +99,9 @@ private:
     bool eventFilter(QObject *watched, QEvent *event) override;
     void SetCaption(const std::string &caption);
     void FillRecentMenu();
+    // Makes a change to the settings and writes them; when the write fails, the settings in
+    // memory are put back as they were, and the failure goes on to the caller.
+    void ChangeSettings(const std::function<void()> &change);
     // The line under the grid: when the expert last wrote, and what waits for it.
     void UpdateStatusLine();
     void UpdateUndo();
