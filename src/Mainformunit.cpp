@@ -705,10 +705,13 @@ void TMainForm::History1Click() {
 
 namespace {
 
-// "3 s", "5 min", "2 h": how long, rounded down to its largest unit.
+// "3 s", "20 s", "5 min", "2 h": how long, rounded down to its largest unit, and to ten seconds
+// from ten on, so that the line under the grid is drawn anew a few times a minute at most.
 QString Duration(qint64 seconds) {
-    if (seconds < 60)
+    if (seconds < 10)
         return QStringLiteral("%1 s").arg(seconds);
+    if (seconds < 60)
+        return QStringLiteral("%1 s").arg(seconds / 10 * 10);
     if (seconds < 3600)
         return QStringLiteral("%1 min").arg(seconds / 60);
     return QStringLiteral("%1 h").arg(seconds / 3600);
