@@ -12,6 +12,7 @@
 
 #include <algorithm>
 #include <thread>
+#include <utility>
 
 const char *const ProjectSection = "Kivo 1.0";
 
@@ -99,6 +100,7 @@ void TProjectFile::SetPath(const std::string &path) {
     Unwatch();
     FPath = path;
     FValid = false;
+    FWriterStayed = false;
     FLastWriteByOthers = QDateTime();
     if (FPath.empty())
         return;
@@ -115,6 +117,7 @@ TProjectFile::TState TProjectFile::ReadWhole(milliseconds wait) {
     std::string previous;
     bool previousParsed = false; // previous is what FLast was parsed from
     bool previousWhole = false;
+    FWriterStayed = false;
     for (;;) {
         TFileRead read = ReadShared(FPath);
         if (!read.Exists)
@@ -139,6 +142,7 @@ TProjectFile::TState TProjectFile::ReadWhole(milliseconds wait) {
             previousWhole = whole;
         }
         previous = std::move(read.Bytes);
+        FWriterStayed = read.Writers == TWriters::Writing;
         if (Clock::now() >= deadline)
             return TState::NotWhole;
         std::this_thread::sleep_for(milliseconds(2));
@@ -146,7 +150,10 @@ TProjectFile::TState TProjectFile::ReadWhole(milliseconds wait) {
 }
 
 bool TProjectFile::Read(TVarTable &table, std::int32_t &count) {
-    switch (ReadWhole(RefreshWait)) {
+    // A writer that kept the file open through the last refresh's wait is not waited for again
+    // at every refresh: the grid must not stall while it holds the file.
+    const bool held = std::exchange(FWriterStayed, false);
+    switch (ReadWhole(held ? milliseconds(0) : RefreshWait)) {
     case TState::Missing:
         count = 0;
         return true;

@@ -99,6 +99,7 @@ private:
     bool FValid = false;
 
     QDateTime FLastWriteByOthers;
+    bool FWriterStayed = false; // the last read, at the end of its wait, found a writer
 
     QFileSystemWatcher *FWatcher;
     QTimer *FSettleTimer;
