@@ -98,6 +98,8 @@ extern "C" int LLVMFuzzerInitialize(int *, char ***) {
     app->SetExceptionHook([](const std::string &) {});
     Application->CreateForm(MainForm);
     MainForm->Timer1->stop(); // ticks are run by hand, no event loop runs
+    // Nobody else writes the file: a snapshot that is not whole will not become whole.
+    MainForm->ProjectFile().SaveWaitMs = 0;
     DecimalSeparator = '.';
     ProjectFile = dir.filePath("p.kvo").toStdString();
     return 0;

@@ -24,8 +24,6 @@ using std::chrono::milliseconds;
 // How long a refresh waits for a writer at work before it keeps the last view; the watch brings
 // another refresh once the writer pauses.
 constexpr milliseconds RefreshWait(100);
-// How long a save waits for a whole snapshot before the user is told the value was not saved.
-constexpr milliseconds SaveWait(1000);
 // How often a save merges again when another writer changed the file in the meantime.
 constexpr int SaveAttempts = 10;
 
@@ -171,7 +169,7 @@ TProjectFile::TSaveResult TProjectFile::Save(const TVarChange &change) {
     // Held for the whole merge: another copy of Kivo saving the same file waits, then merges
     // into what this one wrote.
     TReplaceLock lock(FPath);
-    const auto deadline = Clock::now() + SaveWait;
+    const auto deadline = Clock::now() + milliseconds(SaveWaitMs);
     for (int attempt = 1;; ++attempt) {
         const auto left = std::max(
             milliseconds(0), std::chrono::duration_cast<milliseconds>(deadline - Clock::now()));

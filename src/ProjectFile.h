@@ -79,6 +79,9 @@ public:
     // later than MaxWaitMs after the first notification of a burst of writes.
     int QuietMs = 30;
     int MaxWaitMs = 200;
+    // How long a save waits for a whole snapshot before the user is told the value was not
+    // saved: an expert that publishes its variables key by key leaves gaps.
+    int SaveWaitMs = 1000;
 
 signals:
     // The file was written and its writer has paused.
