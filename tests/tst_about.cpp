@@ -2,6 +2,7 @@
 
 #include <QFile>
 #include <QLabel>
+#include <QPainter>
 #include <QPushButton>
 #include <QScreen>
 #include <QSignalSpy>
@@ -165,13 +166,20 @@ void TestAbout::closeBoxHidesAndSecondShowingLooksTheSame() {
     QVERIFY(showAndWait(form));
     const QImage first = form.grab().toImage();
     const QImage firstPicture = label(form, "Image3")->pixmap().toImage();
+    // The button's look follows whether the window is active, which a test running beside this
+    // one may change: everything else must look the same.
+    const QRect button = form.findChild<QWidget *>("Button1")->geometry();
+    const auto withoutButton = [&](QImage image) {
+        QPainter(&image).fillRect(button, Qt::black);
+        return image;
+    };
 
     QVERIFY(form.close());
     QVERIFY(!form.isVisible());
 
     QVERIFY(showAndWait(form));
     QCOMPARE(label(form, "Image3")->pixmap().toImage(), firstPicture);
-    QCOMPARE(form.grab().toImage(), first);
+    QCOMPARE(withoutButton(form.grab().toImage()), withoutButton(first));
 }
 
 void TestAbout::centredOnTheScreen() {
