@@ -1,7 +1,6 @@
 #pragma once
 
 #include "IniText.h"
-#include "SharedFile.h"
 
 #include <cstdint>
 #include <string>

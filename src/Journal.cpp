@@ -265,7 +265,7 @@ std::vector<TJournalRecord> TJournal::Load(const QString &project, qint64 tailBy
         const auto *newline = static_cast<const char *>(std::memchr(p, '\n', size_t(end - p)));
         p = newline ? newline + 1 : end;
     } else if (data.startsWith("\xEF\xBB\xBF")) {
-        p += 3; // a spreadsheet saved the file again with a byte order mark
+        p += 3; // the byte order mark before the header
     }
     std::vector<std::string> fields;
     TJournalRecord record;

@@ -207,6 +207,8 @@ TMainForm::TMainForm(QWidget *Owner)
                         FChangedCells.emplace_back(row + 1, col);
             });
 
+    // A .kvo file dropped on the window opens as Open... opens it.
+    setAcceptDrops(true);
     OpenDialog1.DefaultExt = "*.kvo";
     OpenDialog1.Filter = "Kivo document (*.kvo)|*.kvo";
 
@@ -216,7 +218,6 @@ TMainForm::TMainForm(QWidget *Owner)
     connect(History1, &QAction::triggered, this, Guarded([this] { History1Click(); }));
     connect(Undo1, &QAction::triggered, this, Guarded([this] { Undo1Click(); }));
     connect(Recent1, &QMenu::aboutToShow, this, [this] { FillRecentMenu(); });
-    setAcceptDrops(true);
     connect(Close1, &QAction::triggered, this, Guarded([this] { Close1Click(); }));
     connect(About1, &QAction::triggered, this, Guarded([this] { About1Click(); }));
     connect(Timer1, &QTimer::timeout, this, Guarded([this] { Timer1Timer(); }));
@@ -308,13 +309,21 @@ void TMainForm::FormShow() {
     }
 }
 
+namespace {
+
+// The user's home folder, where the open dialogs start until the terminal's folder is known.
+std::string HomeFolder() {
+    return FromQString(QDir::toNativeSeparators(QDir::homePath()));
+}
+
+} // namespace
+
 void TMainForm::Open1Click() {
     // The terminal's project folder, or, until that is known and there, the user's home rather
     // than wherever Kivo was started from.
     const std::string files = MTPath + PathDelim + "experts" + PathDelim + "files" + PathDelim;
-    OpenDialog1.InitialDir = !MTPath.empty() && QFileInfo(ToQString(files)).isDir()
-                                 ? files
-                                 : FromQString(QDir::toNativeSeparators(QDir::homePath()));
+    OpenDialog1.InitialDir =
+        !MTPath.empty() && QFileInfo(ToQString(files)).isDir() ? files : HomeFolder();
     if (!OpenDialog1.Execute())
         return;
     OpenProject(OpenDialog1.FileName);
@@ -353,8 +362,7 @@ void TMainForm::OpenProject(const std::string &path) {
 void TMainForm::TerminalFolder1Click() {
     TOpenDialog dialog(this);
     dialog.SelectFolder = true;
-    dialog.InitialDir =
-        MTPath.empty() ? FromQString(QDir::toNativeSeparators(QDir::homePath())) : MTPath;
+    dialog.InitialDir = MTPath.empty() ? HomeFolder() : MTPath;
     if (!dialog.Execute())
         return;
     ChangeSettings([&] { MTPath = dialog.FileName; });
@@ -606,7 +614,6 @@ void TMainForm::Unlight(std::size_t cell) {
 
 void TMainForm::LoadProject() {
     ResetGrid();
-    FProject->SetPath(ProjectPath);
     ReadProject();
     FillGrid();
 }
@@ -725,7 +732,7 @@ void TMainForm::UpdateStatusLine() {
     if (ProjectOpen) {
         const QString project = ToQString(ProjectPath);
         if (const QDateTime wrote = FProject->LastWriteByOthers(); wrote.isValid()) {
-            const qint64 ago = std::max<qint64>(0, wrote.secsTo(QDateTime::currentDateTime()));
+            const qint64 ago = std::max<qint64>(0, wrote.secsTo(QDateTime::currentDateTimeUtc()));
             text = ago < 1 ? QStringLiteral("The expert wrote just now")
                            : QStringLiteral("The expert wrote %1 ago").arg(Duration(ago));
         }

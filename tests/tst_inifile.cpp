@@ -3,6 +3,7 @@
 // reading a file that another program rewrites in place.
 #include "Exception.h"
 #include "IniFile.h"
+#include "SharedFile.h"
 
 #include <QDateTime>
 #include <QDir>

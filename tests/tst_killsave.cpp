@@ -13,6 +13,7 @@
 #include "Conversions.h"
 #include "IniFile.h"
 #include "KivoFixture.h"
+#include "SharedFile.h"
 
 #include <QApplication>
 #include <QDir>
