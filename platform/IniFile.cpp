@@ -73,15 +73,15 @@ bool TIniFile::UpdateFileIfUnchanged() {
     if (!FText.Modified())
         return ReadShared(FFileName).Bytes == FText.Bytes();
     TReplaceLock lock(FFileName);
-    return UpdateFileIfUnchanged(lock);
-}
-
-bool TIniFile::UpdateFileIfUnchanged(TReplaceLock &lock) {
-    if (!FText.Modified())
-        return ReadShared(FFileName).Bytes == FText.Bytes();
     std::string content = FText.Build();
-    if (!lock.Replace(content, &FText.Bytes()))
+    switch (lock.Replace(content, &FText.Bytes())) {
+    case TReplaceLock::TResult::Changed:
         return false;
+    case TReplaceLock::TResult::ReadOnly:
+        throw Exception("Cannot write file " + FFileName + ": " + lock.Reason());
+    case TReplaceLock::TResult::Replaced:
+        break;
+    }
     FText.Reset(std::move(content));
     return true;
 }

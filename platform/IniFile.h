@@ -5,8 +5,6 @@
 #include <cstdint>
 #include <string>
 
-class TReplaceLock;
-
 // A profile (INI) file, read and written the way the Windows profile API reads it: the text rules
 // of IniText.h on one snapshot of the file, and the shared reads and locked replace of
 // SharedFile.h.
@@ -44,9 +42,7 @@ public:
     void UpdateFile();
     // As UpdateFile, but only while the file on disk still holds the bytes of the snapshot.
     // Returns false, writing nothing, when another writer changed the file since.
-    bool UpdateFileIfUnchanged();
-    // The same under a lock the caller holds already.
-    bool UpdateFileIfUnchanged(TReplaceLock &lock);
+    [[nodiscard]] bool UpdateFileIfUnchanged();
 
     // The bytes the snapshot was taken from (what UpdateFile wrote, once it has).
     const std::string &Snapshot() const;

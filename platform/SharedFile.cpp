@@ -2,26 +2,25 @@
 
 #include "Conversions.h"
 #include "Exception.h"
+#include "FileSystem.h"
 
-#include <QDir>
-#include <QFileInfo>
+#include <QRandomGenerator>
 
 #ifdef _WIN32
+#include <aclapi.h>
 #include <windows.h>
 #else
 #include <cerrno>
-#include <csignal>
-#include <cstring>
 #include <fcntl.h>
+#include <pwd.h>
 #include <sys/file.h>
 #include <sys/stat.h>
+#include <sys/xattr.h>
 #include <unistd.h>
 #endif
 
-#include <algorithm>
 #include <chrono>
 #include <mutex>
-#include <system_error>
 #include <thread>
 #include <unordered_map>
 
@@ -32,10 +31,8 @@ using std::chrono::milliseconds;
 
 // How long a replace waits for another copy of Kivo to finish its own.
 constexpr milliseconds LockWait(5000);
-// How long Windows is asked again to replace a file that another program holds open.
-constexpr milliseconds HeldWait(1000);
 
-// The last read of each file that was verified whole, or written by this process.
+// The last read of each file that was taken as stable, or written by this process.
 class TStableReads {
 public:
     bool Matches(const std::string &fileName, const std::string &bytes) {
@@ -65,237 +62,182 @@ TStableReads &StableReads() {
     throw Exception("Cannot write file " + fileName + ": " + reason);
 }
 
-// Where a replace goes: the file, or the end of its chain of symbolic links, whose link stays.
-std::string ReplaceTarget(const std::string &fileName) {
-    QFileInfo target(ToQString(fileName));
-    if (!target.isSymbolicLink())
-        return fileName;
-    for (int hops = 0; target.isSymbolicLink() && hops < 32; ++hops)
-        target.setFile(target.symLinkTarget());
-    return FromQString(QDir::toNativeSeparators(target.filePath()));
+std::string Unwritten(int error) {
+    return "the data could not be written (" + SystemErrorMessage(error) + ")";
 }
 
+// What the file holds now; a missing file holds "".
+std::string Current(const std::string &fileName) {
+    std::string bytes;
+    (void)TFileSystem::Current().Read(fileName, bytes);
+    return bytes;
+}
+
+std::string RandomSuffix() {
+    return QString::number(QRandomGenerator::system()->generate64(), 36).toStdString();
+}
+
+std::string FolderOf(const std::string &fileName) {
+    const std::size_t slash = fileName.find_last_of(
 #ifdef _WIN32
-
-// File names are UTF-8: every character a Windows name may hold, whatever the ANSI code page.
-std::wstring Wide(const std::string &fileName) {
-    return ToQString(fileName).toStdWString();
-}
-
-std::string SystemMessage(DWORD error) {
-    return SystemErrorMessage(static_cast<int>(error));
-}
-
-// The handle shares reading, writing and deletion, and is closed at once: the expert's profile
-// API opens the file on every call and must never find it held against a write, and a replace
-// must not be refused because of a read.
-bool ReadAllBytes(const std::string &fileName, std::string &bytes) {
-    bytes.clear();
-    const HANDLE file = CreateFileW(Wide(fileName).c_str(), GENERIC_READ,
-                                    FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                                    OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (file == INVALID_HANDLE_VALUE)
-        return false;
-    char buffer[65536];
-    DWORD got = 0;
-    while (ReadFile(file, buffer, sizeof buffer, &got, nullptr) && got > 0)
-        bytes.append(buffer, got);
-    CloseHandle(file);
-    return true;
-}
-
-// Windows refuses to replace a file while another process holds it open without delete sharing,
-// as the expert's profile API does for the moment of each call: worth trying again shortly.
-bool HeldByAnother(DWORD error) {
-    return error == ERROR_ACCESS_DENIED || error == ERROR_SHARING_VIOLATION ||
-           error == ERROR_LOCK_VIOLATION;
-}
-
+        "\\/"
 #else
-
-// A read lease is broken by a writer's open with SIGIO, whose default ends the process; the read
-// under the lease ends by itself, so the signal has nothing to do.
-void IgnoreLeaseBreaks() {
-    static const bool ignored = [] {
-        struct sigaction action {};
-        if (::sigaction(SIGIO, nullptr, &action) == 0 && action.sa_handler == SIG_DFL)
-            ::signal(SIGIO, SIG_IGN);
-        return true;
-    }();
-    (void)ignored;
-}
-
-std::string ErrnoMessage(int error) {
-    return SystemErrorMessage(error);
-}
-
-// Reads from the start to the end; the file may grow or shrink meanwhile.
-bool ReadFd(int fd, std::size_t sizeHint, std::string &bytes) {
-    std::size_t got = 0;
-    bytes.resize(sizeHint + 1);
-    for (;;) {
-        const ssize_t n = ::pread(fd, bytes.data() + got, bytes.size() - got, off_t(got));
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n < 0) {
-            bytes.clear();
-            return false;
-        }
-        if (n == 0)
-            break;
-        got += std::size_t(n);
-        if (got == bytes.size())
-            bytes.resize(2 * bytes.size());
-    }
-    bytes.resize(got);
-    return true;
-}
-
-bool ReadAllBytes(const std::string &fileName, std::string &bytes) {
-    bytes.clear();
-    const int fd = ::open(fileName.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
-    if (fd < 0)
-        return false;
-    struct stat info {};
-    const bool ok = ::fstat(fd, &info) == 0 && S_ISREG(info.st_mode) &&
-                    ReadFd(fd, std::size_t(std::max<off_t>(info.st_size, 0)), bytes);
-    ::close(fd);
-    return ok;
-}
-
-void SyncFolderOf(const std::string &fileName) {
-    const std::size_t slash = fileName.rfind('/');
-    const std::string folder = slash == std::string::npos ? "." : fileName.substr(0, slash + 1);
-    const int fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (fd < 0)
-        return;
-    ::fsync(fd);
-    ::close(fd);
-}
-
+        "/"
 #endif
+    );
+    return slash == std::string::npos ? "." : fileName.substr(0, slash + 1);
+}
 
 } // namespace
 
-#ifdef _WIN32
-
 TFileRead ReadShared(const std::string &fileName) {
     TFileRead read;
-    read.Exists = ReadAllBytes(fileName, read.Bytes);
+    read.Exists = TFileSystem::Current().Read(fileName, read.Bytes);
     return read;
 }
-
-#else
-
-TFileRead ReadShared(const std::string &fileName) {
-    TFileRead read;
-    const int fd = ::open(fileName.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
-    if (fd < 0)
-        return read;
-    struct stat info {};
-    if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
-        ::close(fd);
-        return read;
-    }
-    IgnoreLeaseBreaks();
-    bool leased = false;
-    if (::fcntl(fd, F_SETLEASE, F_RDLCK) == 0) {
-        leased = true;
-        read.Writers = TWriters::None;
-    } else if (errno == EAGAIN) {
-        read.Writers = TWriters::Writing;
-    }
-    read.Exists = ReadFd(fd, std::size_t(std::max<off_t>(info.st_size, 0)), read.Bytes);
-    if (leased)
-        ::fcntl(fd, F_SETLEASE, F_UNLCK);
-    ::close(fd);
-    return read;
-}
-
-#endif
 
 std::string ReadFileStable(const std::string &fileName) {
     constexpr auto Pause = milliseconds(2);
     constexpr auto Limit = milliseconds(50);
-    // Read again at least this often even when the time is up: a thread held off the processor
-    // through the whole limit must still look once more before it takes an empty or cut-off read.
-    constexpr int MinRereads = 3;
+    // Counted as well as timed: a read slower than the limit, or a thread held off the
+    // processor through all of it, must still look again before it takes a changing file.
+    constexpr int MinReads = 3;
 
     TFileRead read = ReadShared(fileName);
     if (!read.Exists)
         return {}; // missing or unreadable: nothing to wait for
     TStableReads &cache = StableReads();
-    if (read.Writers == TWriters::None ||
-        (read.Writers == TWriters::Unknown && !read.Bytes.empty() &&
-         cache.Matches(fileName, read.Bytes))) {
-        cache.Remember(fileName, read.Bytes);
+    if (!read.Bytes.empty() && cache.Matches(fileName, read.Bytes))
         return std::move(read.Bytes);
-    }
 
     const auto start = Clock::now();
-    for (int rereads = 1;; ++rereads) {
+    for (int reads = 2;; ++reads) {
         std::this_thread::sleep_for(Pause);
         TFileRead next = ReadShared(fileName);
-        if (next.Writers == TWriters::None || (next.Writers == TWriters::Unknown &&
-                                               !next.Bytes.empty() && next.Bytes == read.Bytes)) {
+        if (!next.Bytes.empty() && next.Bytes == read.Bytes) {
             cache.Remember(fileName, next.Bytes);
             return std::move(next.Bytes);
         }
         read = std::move(next);
-        if (rereads >= MinRereads && Clock::now() - start + Pause > Limit)
+        if (reads >= MinReads && Clock::now() - start + Pause > Limit)
             return std::move(read.Bytes);
     }
 }
 
 TReplaceLock::TReplaceLock(std::string fileName)
-    : FFileName(std::move(fileName)), FTarget(ReplaceTarget(FFileName)),
-      FStaged(FTarget + ".kivo-save") {
+    : FFileName(std::move(fileName)), FTarget(LinkTarget(FFileName)) {
+#ifdef _WIN32
+    FStaged = FTarget + ".kivo-save";
+#endif
     Acquire();
 }
 
 TReplaceLock::~TReplaceLock() {
-    Discard();
+    Release();
 }
 
 #ifdef _WIN32
 
-// A lock on a byte far past the end is the lock (LockFileEx: released with the handle, also when
-// the process dies). The handle shares everything, so that the expert may open the file at once
-// after the rename, and the rename may go through while the handle lives. The staged name may be
-// renamed away or deleted by the holder between another process's open and its lock: a lock is
-// only taken on the file the name still leads to.
+namespace {
+
+std::wstring Wide(const std::string &fileName) {
+    return ToQString(fileName).toStdWString();
+}
+
+bool SameFile(HANDLE a, HANDLE b) {
+    BY_HANDLE_FILE_INFORMATION one{};
+    BY_HANDLE_FILE_INFORMATION two{};
+    return GetFileInformationByHandle(a, &one) && GetFileInformationByHandle(b, &two) &&
+           one.dwVolumeSerialNumber == two.dwVolumeSerialNumber &&
+           one.nFileIndexHigh == two.nFileIndexHigh && one.nFileIndexLow == two.nFileIndexLow;
+}
+
+// The attributes a new file can take over; read-only is refused before, the rest is the
+// system's own.
+constexpr DWORD KeptAttributes = FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM |
+                                 FILE_ATTRIBUTE_ARCHIVE | FILE_ATTRIBUTE_NOT_CONTENT_INDEXED;
+
+// Gives the staged copy the file's attributes and its own access list, where it has one.
+void KeepIdentity(const std::wstring &target, HANDLE staged, DWORD attributes) {
+    FILE_BASIC_INFO basic{};
+    if (GetFileInformationByHandleEx(staged, FileBasicInfo, &basic, sizeof basic)) {
+        basic.FileAttributes =
+            (attributes & KeptAttributes) ? attributes & KeptAttributes : FILE_ATTRIBUTE_NORMAL;
+        SetFileInformationByHandle(staged, FileBasicInfo, &basic, sizeof basic);
+    }
+    PACL dacl = nullptr;
+    PSECURITY_DESCRIPTOR descriptor = nullptr;
+    if (GetNamedSecurityInfoW(target.c_str(), SE_FILE_OBJECT, DACL_SECURITY_INFORMATION, nullptr,
+                              nullptr, &dacl, nullptr, &descriptor) == ERROR_SUCCESS) {
+        SECURITY_DESCRIPTOR_CONTROL control = 0;
+        DWORD revision = 0;
+        GetSecurityDescriptorControl(descriptor, &control, &revision);
+        if (dacl && (control & SE_DACL_PROTECTED))
+            SetSecurityInfo(staged, SE_FILE_OBJECT,
+                            DACL_SECURITY_INFORMATION | PROTECTED_DACL_SECURITY_INFORMATION,
+                            nullptr, nullptr, dacl, nullptr);
+        LocalFree(descriptor);
+    }
+}
+
+} // namespace
+
+// A lock on a byte far past the end of the staged copy is the lock (LockFileEx: released with
+// the handle, also when the process dies). The handle shares everything, so that the expert may
+// open the file at once after the rename, and the rename may go through while the handle lives.
+// The staged name may be renamed away or deleted by the holder between another process's open
+// and its lock: a lock is only taken on the file the name still leads to. A link planted at the
+// name is removed, never followed; a copy that cannot be opened (another user's) is left alone,
+// and this process stages under a name of its own, unlocked.
 void TReplaceLock::Acquire() {
-    const std::wstring staged = Wide(FStaged);
+    if (FHandle)
+        return;
+    std::wstring staged = Wide(FStaged);
     const auto deadline = Clock::now() + LockWait;
+    const auto deniedUntil = Clock::now() + milliseconds(200);
     for (;;) {
-        const HANDLE handle = CreateFileW(staged.c_str(), GENERIC_READ | GENERIC_WRITE,
-                                          FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                                          nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+        const HANDLE handle =
+            CreateFileW(staged.c_str(), GENERIC_READ | GENERIC_WRITE | WRITE_DAC,
+                        FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                        OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
         if (handle == INVALID_HANDLE_VALUE) {
             const DWORD error = GetLastError();
-            // Deleted by another copy and not yet gone. Denied for a file that is not there means
-            // the folder takes no new file, and for a folder in its place, no file.
             const DWORD attributes = GetFileAttributesW(staged.c_str());
+            // Denied for a file that is not there means the folder takes no new file, and for a
+            // folder in its place, no file. Denied for a file of someone else's, for good; for
+            // one being deleted by another copy, for a moment.
             if (error != ERROR_ACCESS_DENIED || attributes == INVALID_FILE_ATTRIBUTES ||
                 (attributes & FILE_ATTRIBUTE_DIRECTORY))
-                ThrowWriteError(FFileName, SystemMessage(error));
+                ThrowWriteError(FFileName, SystemErrorMessage(int(error)));
+            if (Clock::now() >= deniedUntil) {
+                FStaged = FTarget + ".kivo-save-" + RandomSuffix();
+                staged = Wide(FStaged);
+                const HANDLE own =
+                    CreateFileW(staged.c_str(), GENERIC_READ | GENERIC_WRITE | WRITE_DAC,
+                                FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
+                if (own == INVALID_HANDLE_VALUE)
+                    ThrowWriteError(FFileName, SystemErrorMessage(int(GetLastError())));
+                FHandle = own;
+                return;
+            }
         } else {
+            BY_HANDLE_FILE_INFORMATION info{};
+            if (GetFileInformationByHandle(handle, &info) &&
+                (info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT)) {
+                CloseHandle(handle);
+                DeleteFileW(staged.c_str()); // the link, not what it leads to
+                continue;
+            }
             OVERLAPPED beyond{};
             beyond.Offset = 0xFFFFFFFF;
             beyond.OffsetHigh = 0x7FFFFFFF;
             if (LockFileEx(handle, LOCKFILE_EXCLUSIVE_LOCK | LOCKFILE_FAIL_IMMEDIATELY, 0, 1, 0,
                            &beyond)) {
-                BY_HANDLE_FILE_INFORMATION held{};
-                BY_HANDLE_FILE_INFORMATION named{};
                 const HANDLE byName = CreateFileW(
                     staged.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                    nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-                const bool same = byName != INVALID_HANDLE_VALUE &&
-                                  GetFileInformationByHandle(handle, &held) &&
-                                  GetFileInformationByHandle(byName, &named) &&
-                                  held.dwVolumeSerialNumber == named.dwVolumeSerialNumber &&
-                                  held.nFileIndexHigh == named.nFileIndexHigh &&
-                                  held.nFileIndexLow == named.nFileIndexLow;
+                    nullptr, OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+                const bool same = byName != INVALID_HANDLE_VALUE && SameFile(handle, byName);
                 if (byName != INVALID_HANDLE_VALUE)
                     CloseHandle(byName);
                 if (same) {
@@ -311,146 +253,338 @@ void TReplaceLock::Acquire() {
     }
 }
 
-void TReplaceLock::Discard() {
+void TReplaceLock::Release() {
     if (!FHandle)
         return;
     DeleteFileW(Wide(FStaged).c_str()); // gone once the handle is closed
     CloseHandle(static_cast<HANDLE>(FHandle));
     FHandle = nullptr;
+    FStaged = FTarget + ".kivo-save";
 }
 
-bool TReplaceLock::Replace(const std::string &content, const std::string *expected) {
-    if (!FHandle)
-        Acquire();
-    const auto handle = static_cast<HANDLE>(FHandle);
-    LARGE_INTEGER start{};
-    bool written = SetFilePointerEx(handle, start, nullptr, FILE_BEGIN) && SetEndOfFile(handle);
-    for (std::size_t at = 0; written && at < content.size();) {
-        DWORD wrote = 0;
-        const auto chunk = static_cast<DWORD>(std::min<std::size_t>(content.size() - at, 1 << 20));
-        written = WriteFile(handle, content.data() + at, chunk, &wrote, nullptr) && wrote > 0;
-        at += wrote;
+TReplaceLock::TResult TReplaceLock::Replace(const std::string &content, const std::string *expected,
+                                            const std::function<bool()> &unchanged) {
+    TFileSystem &fs = TFileSystem::Current();
+    FReason.clear();
+    const std::wstring target = Wide(FTarget);
+    const DWORD attributes = GetFileAttributesW(target.c_str());
+    const bool exists = attributes != INVALID_FILE_ATTRIBUTES;
+    if (exists && (attributes & FILE_ATTRIBUTE_READONLY)) {
+        FReason = "it is read-only";
+        return TResult::ReadOnly;
     }
-    if (!written || !FlushFileBuffers(handle)) {
-        const std::string reason =
-            "the data could not be written (" + SystemMessage(GetLastError()) + ")";
-        Discard();
-        ThrowWriteError(FFileName, reason);
+
+    // A file with a second name would lose it to a replace: written in place, as the expert's
+    // profile API writes, through a handle that shares everything.
+    if (exists && !(attributes & FILE_ATTRIBUTE_DIRECTORY)) {
+        const HANDLE file = CreateFileW(target.c_str(), GENERIC_READ | GENERIC_WRITE,
+                                        FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                        nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+        BY_HANDLE_FILE_INFORMATION info{};
+        if (file != INVALID_HANDLE_VALUE && GetFileInformationByHandle(file, &info) &&
+            info.nNumberOfLinks > 1) {
+            if ((expected && Current(FFileName) != *expected) || (unchanged && !unchanged())) {
+                CloseHandle(file);
+                return TResult::Changed;
+            }
+            const TFileHandle handle{file, FTarget};
+            int error = fs.Write(handle, content);
+            if (!error)
+                error = fs.Sync(handle);
+            CloseHandle(file);
+            if (error)
+                ThrowWriteError(FFileName, Unwritten(error));
+            StableReads().Remember(FFileName, content);
+            return TResult::Replaced;
+        }
+        if (file != INVALID_HANDLE_VALUE)
+            CloseHandle(file);
+    }
+
+    Acquire();
+    const auto handle = static_cast<HANDLE>(FHandle);
+    const TFileHandle staged{handle, FStaged};
+    int error = fs.Write(staged, content);
+    if (!error && exists)
+        KeepIdentity(target, handle, attributes);
+    if (!error)
+        error = fs.Sync(staged);
+    if (error) {
+        Release();
+        ThrowWriteError(FFileName, Unwritten(error));
     }
 
     // A write the other program makes while its handle blocks the rename must not be put back:
     // the file is compared before every try.
-    const std::wstring staged = Wide(FStaged);
-    const std::wstring target = Wide(FTarget);
-    const auto deadline = Clock::now() + HeldWait;
-    std::string current;
+    const auto deadline = Clock::now() + milliseconds(1000);
     for (;;) {
-        if (expected) {
-            ReadAllBytes(FFileName, current);
-            if (current != *expected)
-                return false;
-        }
-        if (MoveFileExW(staged.c_str(), target.c_str(),
-                        MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
+        if ((expected && Current(FFileName) != *expected) || (unchanged && !unchanged()))
+            return TResult::Changed;
+        error = fs.Rename(FStaged, FTarget);
+        if (!error)
             break;
-        const DWORD error = GetLastError();
-        if (!HeldByAnother(error) || Clock::now() >= deadline) {
-            Discard();
-            ThrowWriteError(FFileName, SystemMessage(error));
+        if (!fs.Held(error) || Clock::now() >= deadline) {
+            Release();
+            ThrowWriteError(FFileName, SystemErrorMessage(error));
         }
         std::this_thread::sleep_for(milliseconds(5));
     }
     // The handle now holds the file under its new name; the staged name is free again.
     CloseHandle(handle);
     FHandle = nullptr;
+    FStaged = FTarget + ".kivo-save";
     StableReads().Remember(FFileName, content);
-    return true;
+    return TResult::Replaced;
 }
 
 #else
 
-// flock on the staged file is the lock. Its name may be renamed away or deleted by the holder
-// between another process's open and its flock: a lock is only taken on the file the name still
-// leads to.
+namespace {
+
+bool SameFile(const struct stat &a, const struct stat &b) {
+    return a.st_dev == b.st_dev && a.st_ino == b.st_ino;
+}
+
+// The staged copy, made anew: never through a link, never into a file of another's. Under the
+// lock a leftover of a save that died is removed first, so that at most one is ever left; a
+// leftover this process may not remove, and every save without the lock, stage under a name of
+// their own.
+int CreateStaged(const std::string &target, bool locked, std::string &staged, int &error) {
+    const auto create = [&](const std::string &name) {
+        const int fd =
+            ::open(name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+        error = fd < 0 ? errno : 0;
+        if (fd >= 0)
+            staged = name;
+        return fd;
+    };
+    if (locked) {
+        const std::string name = target + ".kivo-save";
+        int fd = create(name);
+        if (fd < 0 && error == EEXIST && ::unlink(name.c_str()) == 0)
+            fd = create(name);
+        if (fd >= 0 || error != EEXIST)
+            return fd;
+    }
+    for (int attempt = 0; attempt < 8; ++attempt) {
+        const int fd = create(target + ".kivo-save-" + RandomSuffix());
+        if (fd >= 0 || error != EEXIST)
+            return fd;
+    }
+    return -1;
+}
+
+void Discard(int fd, const std::string &staged) {
+    ::unlink(staged.c_str());
+    ::close(fd);
+}
+
+// Gives the staged copy the file's owner, group, mode and extended attributes (access lists,
+// the DOS attributes a Windows layer keeps there, ...). False when this process may not.
+bool KeepIdentity(const std::string &target, int staged, const struct stat &old) {
+    struct stat mine {};
+    if (::fstat(staged, &mine) != 0)
+        return false;
+    if ((mine.st_uid != old.st_uid || mine.st_gid != old.st_gid) &&
+        ::fchown(staged, old.st_uid, old.st_gid) != 0)
+        return false;
+    if (::fchmod(staged, old.st_mode & 07777) != 0)
+        return false;
+    const ssize_t size = ::llistxattr(target.c_str(), nullptr, 0);
+    if (size < 0)
+        return errno == ENOTSUP;
+    std::string names(std::size_t(size), '\0');
+    const ssize_t got = ::llistxattr(target.c_str(), names.data(), names.size());
+    if (got < 0)
+        return false;
+    names.resize(std::size_t(got));
+    for (std::size_t at = 0; at < names.size();) {
+        const std::string name = names.c_str() + at;
+        at += name.size() + 1;
+        const ssize_t length = ::lgetxattr(target.c_str(), name.c_str(), nullptr, 0);
+        if (length < 0)
+            return false;
+        std::string value(std::size_t(length), '\0');
+        const ssize_t read = ::lgetxattr(target.c_str(), name.c_str(), value.data(), value.size());
+        if (read < 0 || ::fsetxattr(staged, name.c_str(), value.data(), std::size_t(read), 0) != 0)
+            return false;
+    }
+    return true;
+}
+
+std::string OwnerName(uid_t uid);
+
+// The file written where it stands, keeping everything it is, as the profile API writes it.
+TReplaceLock::TResult WriteInPlace(const std::string &fileName, const std::string &target,
+                                   const struct stat &old, const std::string &content,
+                                   const std::string *expected,
+                                   const std::function<bool()> &unchanged, std::string &reason) {
+    using TResult = TReplaceLock::TResult;
+    TFileSystem &fs = TFileSystem::Current();
+    const int fd = ::open(target.c_str(), O_WRONLY | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK);
+    if (fd < 0) {
+        const int error = errno;
+        if (error != EACCES && error != EPERM)
+            ThrowWriteError(fileName, SystemErrorMessage(error));
+        reason = "it is read-only for you (it belongs to " + OwnerName(old.st_uid) + ")";
+        return TResult::ReadOnly;
+    }
+    struct stat now {};
+    if (::fstat(fd, &now) != 0 || !SameFile(now, old)) {
+        ::close(fd);
+        return TResult::Changed;
+    }
+    // Room first: a full disk must fail before a byte of the file changes.
+    if (content.size() > std::size_t(now.st_size) &&
+        ::fallocate(fd, FALLOC_FL_KEEP_SIZE, 0, off_t(content.size())) != 0 &&
+        errno != EOPNOTSUPP && errno != ENOSYS) {
+        const int error = errno;
+        ::close(fd);
+        ThrowWriteError(fileName, Unwritten(error));
+    }
+    if ((expected && Current(fileName) != *expected) || (unchanged && !unchanged())) {
+        ::close(fd);
+        return TResult::Changed;
+    }
+    const TFileHandle handle{fd, target};
+    int error = fs.Write(handle, content);
+    if (!error)
+        error = fs.Sync(handle);
+    if (error) {
+        if (expected)
+            (void)fs.Write(handle, *expected); // what it held, where the disk still takes it
+        ::close(fd);
+        ThrowWriteError(fileName, Unwritten(error));
+    }
+    ::close(fd);
+    StableReads().Remember(fileName, content);
+    // A writer at work in the same moment may have mixed its bytes with these: merged again.
+    return Current(fileName) == content ? TResult::Replaced : TResult::Changed;
+}
+
+std::string OwnerName(uid_t uid) {
+    struct passwd entry {};
+    struct passwd *found = nullptr;
+    char buffer[4096];
+    if (::getpwuid_r(uid, &entry, buffer, sizeof buffer, &found) == 0 && found)
+        return found->pw_name;
+    return "user " + std::to_string(uid);
+}
+
+} // namespace
+
 void TReplaceLock::Acquire() {
+    struct stat held {};
+    struct stat named {};
+    if (FFd >= 0) {
+        if (::fstat(FFd, &held) == 0 && ::stat(FTarget.c_str(), &named) == 0 &&
+            SameFile(held, named))
+            return;
+        Release(); // another file took the name: that one is locked now
+    }
     const auto deadline = Clock::now() + LockWait;
     for (;;) {
-        const int fd = ::open(FStaged.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+        // Missing, not to be read, or no file: nothing to lock, and the replace says what is
+        // wrong with it.
+        const int fd = ::open(FTarget.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
         if (fd < 0)
-            ThrowWriteError(FFileName, ErrnoMessage(errno));
+            return;
+        if (::fstat(fd, &held) != 0 || !S_ISREG(held.st_mode)) {
+            ::close(fd);
+            return;
+        }
         if (::flock(fd, LOCK_EX | LOCK_NB) == 0) {
-            struct stat held {};
-            struct stat named {};
-            if (::fstat(fd, &held) == 0 && ::stat(FStaged.c_str(), &named) == 0 &&
-                held.st_dev == named.st_dev && held.st_ino == named.st_ino) {
+            if (::stat(FTarget.c_str(), &named) == 0 && SameFile(held, named)) {
                 FFd = fd;
                 return;
             }
-        } else if (errno != EWOULDBLOCK && errno != EINTR) {
-            const int error = errno;
-            ::close(fd);
-            ThrowWriteError(FFileName, ErrnoMessage(error));
+            ::close(fd); // replaced while this one waited: lock the new file
+            continue;
         }
+        const int error = errno;
         ::close(fd);
+        // A file system without such locks (over a network): saves of several copies of Kivo
+        // are then kept apart by their checks alone.
+        if (error != EWOULDBLOCK && error != EINTR)
+            return;
         if (Clock::now() >= deadline)
             ThrowWriteError(FFileName, "another copy of Kivo keeps it locked");
         std::this_thread::sleep_for(milliseconds(2));
     }
 }
 
-void TReplaceLock::Discard() {
-    if (FFd < 0)
-        return;
-    // Unlinked while still locked: a process waiting on this file finds the name gone.
-    ::unlink(FStaged.c_str());
-    ::close(FFd);
+void TReplaceLock::Release() {
+    if (FFd >= 0)
+        ::close(FFd);
     FFd = -1;
 }
 
-bool TReplaceLock::Replace(const std::string &content, const std::string *expected) {
-    if (FFd < 0)
-        Acquire();
-    bool written = ::ftruncate(FFd, 0) == 0;
-    for (std::size_t at = 0; written && at < content.size();) {
-        const ssize_t n = ::pwrite(FFd, content.data() + at, content.size() - at, off_t(at));
-        if (n < 0 && errno == EINTR)
-            continue;
-        written = n > 0;
-        if (written)
-            at += std::size_t(n);
+TReplaceLock::TResult TReplaceLock::Replace(const std::string &content, const std::string *expected,
+                                            const std::function<bool()> &unchanged) {
+    TFileSystem &fs = TFileSystem::Current();
+    FReason.clear();
+    Acquire();
+    struct stat old {};
+    const bool regular = ::stat(FTarget.c_str(), &old) == 0 && S_ISREG(old.st_mode);
+    // Not a file without any write permission, as the expert's side would find it under a
+    // Windows layer, nor one this user may not write.
+    if (regular && ((old.st_mode & 0222) == 0 ||
+                    (::faccessat(AT_FDCWD, FTarget.c_str(), W_OK, AT_EACCESS) != 0 &&
+                     (errno == EACCES || errno == EPERM)))) {
+        FReason = old.st_uid == ::geteuid()
+                      ? "it is read-only"
+                      : "it is read-only for you (it belongs to " + OwnerName(old.st_uid) + ")";
+        return TResult::ReadOnly;
     }
-    written = written && ::fsync(FFd) == 0;
-    if (!written) {
-        const std::string reason = "the data could not be written (" + ErrnoMessage(errno) + ")";
-        Discard();
-        ThrowWriteError(FFileName, reason);
-    }
-    // The new file keeps the old one's permissions.
-    if (struct stat old{}; ::stat(FTarget.c_str(), &old) == 0)
-        ::fchmod(FFd, old.st_mode & 07777);
 
-    if (expected) {
-        std::string current;
-        ReadAllBytes(FFileName, current); // a missing file reads as empty
-        if (current != *expected)
-            return false;
+    std::string staged;
+    int fd = -1;
+    if (!regular || old.st_nlink == 1) {
+        int error = 0;
+        fd = CreateStaged(FTarget, FFd >= 0, staged, error);
+        // A folder that takes no new file leaves the file's own place to write in.
+        if (fd < 0 && !(regular && (error == EACCES || error == EPERM)))
+            ThrowWriteError(FFileName, SystemErrorMessage(error));
     }
-    if (::rename(FStaged.c_str(), FTarget.c_str()) != 0) {
-        const int error = errno;
-        Discard();
-        ThrowWriteError(FFileName, ErrnoMessage(error));
+    if (fd >= 0) {
+        const TFileHandle handle{fd, staged};
+        if (const int error = fs.Write(handle, content)) {
+            Discard(fd, staged);
+            ThrowWriteError(FFileName, Unwritten(error));
+        }
+        if (regular && !KeepIdentity(FTarget, fd, old)) {
+            Discard(fd, staged);
+            fd = -1;
+        } else if (const int error = fs.Sync(handle)) {
+            Discard(fd, staged);
+            ThrowWriteError(FFileName, Unwritten(error));
+        }
     }
-    // The rename is on the disk only once its folder is: without this a power loss can bring the
-    // old file back and leave the staged one.
-    SyncFolderOf(FTarget);
-    ::close(FFd);
-    FFd = -1;
+    if (fd < 0)
+        return WriteInPlace(FFileName, FTarget, old, content, expected, unchanged, FReason);
+
+    if ((expected && Current(FFileName) != *expected) || (unchanged && !unchanged())) {
+        Discard(fd, staged);
+        return TResult::Changed;
+    }
+    if (const int error = fs.Rename(staged, FTarget)) {
+        Discard(fd, staged);
+        ThrowWriteError(FFileName, SystemErrorMessage(error));
+    }
+    ::close(fd);
+    // The rename is on the disk only once its folder is: without this a power cut can bring the
+    // old file back, or leave none.
+    if (const int error = fs.SyncFolder(FolderOf(FTarget)))
+        ThrowWriteError(FFileName,
+                        "its folder could not be flushed (" + SystemErrorMessage(error) + ")");
     StableReads().Remember(FFileName, content);
-    return true;
+    return TResult::Replaced;
 }
 
 #endif
 
 void WriteAtomically(const std::string &fileName, const std::string &content) {
-    TReplaceLock(fileName).Replace(content);
+    TReplaceLock lock(fileName);
+    if (lock.Replace(content) == TReplaceLock::TResult::ReadOnly)
+        ThrowWriteError(fileName, lock.Reason());
 }

@@ -1,74 +1,82 @@
 #pragma once
 
+#include <functional>
 #include <string>
 
 // File I/O for files that another program reads and writes while Kivo does: the expert's project
-// file, and kivo.ini, which a second copy of Kivo may write. File names are the platform's 8-bit
-// names. No INI rules here (IniText.h); IniFile.h joins the two.
-
-// What one read can tell about other writers of the file.
-enum class TWriters {
-    None,    // nobody had the file open for writing during the read: the bytes are what it holds
-    Writing, // somebody had it open for writing: the bytes may be a rewrite half done
-    Unknown, // the system cannot tell here (Windows, or a file system without read leases)
-};
+// file, and kivo.ini, which a second copy of Kivo may write. File names are UTF-8. No INI rules
+// here (IniText.h); IniFile.h joins the two. Every operation goes through TFileSystem::Current()
+// (FileSystem.h), which a test may wrap.
 
 struct TFileRead {
     bool Exists = false; // false: missing, or not a regular file that can be read
     std::string Bytes;
-    TWriters Writers = TWriters::Unknown;
 };
 
 // One read of the whole file, shared with every other opener: it never makes another program's
-// open or write fail, and never blocks it for longer than the read. On Linux the read is made
-// under a read lease where the file system grants one, which tells whether a writer held the
-// file open (the lease is granted only while nobody does, and a writer that opens meanwhile
-// waits until the read is done).
+// open or write fail, and never holds one up for longer than the read.
 TFileRead ReadShared(const std::string &fileName);
 
-// Reads a file that another program may be rewriting in place. A read that no writer overlapped
-// is taken at once. Otherwise an empty read, or one that differs from a second read a few
-// milliseconds later, is read again (about 50 ms at most); then what the last read gave is taken.
-// A first read that gives exactly the bytes last verified for that file name (or last written by
-// this process) is taken at once. A missing or unreadable file gives "".
+// Reads a file that another program may be rewriting in place. Two equal reads a few
+// milliseconds apart are taken; otherwise the file is read again, for about 50 ms and at least
+// three times, and then what the last read gave is taken. A first read that gives exactly the
+// bytes last taken for that file name (or last written by this process) is taken at once. A
+// missing or unreadable file gives "".
 std::string ReadFileStable(const std::string &fileName);
 
-// The right to replace one file, held against every other copy of Kivo: saves and settings writes
-// of several processes are serialised, so that none of them stages over another's staged copy.
+// The right to replace one file, held against every other copy of Kivo, and the replace itself.
 //
-// The lock is the staged copy itself, "<file>.kivo-save" beside the file (beside the target of a
-// symbolic link), held with flock on Linux and by an exclusive share mode on Windows. A process
-// that dies holding it releases it with its handles; the copy it leaves is taken over by the next
-// save, so there is never more than one.
+// On Linux the lock is the file itself (flock on a descriptor open for reading, which no writer
+// can feel), taken again when another replace has put a new file under the name. Nothing is
+// opened for writing but a staged copy this process creates anew ("<file>.kivo-save", never
+// through a link) or the file itself. On Windows the staged copy is the lock, held with a
+// byte-range lock on a handle that shares everything. A process that dies holding the lock
+// releases it with its handles; the copy it leaves is taken over by the next save.
 class TReplaceLock {
 public:
     // Takes the lock, waiting about five seconds for another process's replace. Throws Exception
-    // naming the file when the folder takes no new file or the wait is over.
+    // naming the file when the wait is over.
     explicit TReplaceLock(std::string fileName);
     ~TReplaceLock();
     TReplaceLock(const TReplaceLock &) = delete;
     TReplaceLock &operator=(const TReplaceLock &) = delete;
 
-    // Replaces the file with content in one step, on the disk (the folder too, on Linux), while
-    // the file still holds expected (when given; a missing file holds ""). False, writing
-    // nothing, when it does not. On Windows a file that another program holds open is tried
-    // again for about a second, comparing before every try. Throws Exception naming the file when
-    // it cannot be written; the old file then stays as it was. The lock may be used again.
-    bool Replace(const std::string &content, const std::string *expected = nullptr);
+    enum class TResult {
+        Replaced,
+        Changed,  // the file no longer held what was expected, or unchanged() said no
+        ReadOnly, // the file may not be written (Reason says why); nothing was
+    };
+
+    // Puts content in the file's place, on the disk, the file keeping its owner, group, mode,
+    // extended attributes and links, while it still holds expected (when given; a missing file
+    // holds "") and unchanged() (when given) holds; unchanged is asked last, right before the
+    // file is replaced. Where a replace cannot keep the file's identity (another user's file, a
+    // second hard link, a folder that takes no new file), the file is written in place, as the
+    // profile API writes it. A file without write permission is not written. On Windows a
+    // file that another program holds open is tried again for about a second, comparing before
+    // every try. Throws Exception naming the file when it cannot be written; the old file then
+    // stays as it was. The lock may be used again.
+    [[nodiscard]] TResult Replace(const std::string &content, const std::string *expected = nullptr,
+                                  const std::function<bool()> &unchanged = {});
+
+    // Why the last Replace gave ReadOnly.
+    const std::string &Reason() const { return FReason; }
 
 private:
     void Acquire();
-    void Discard();
+    void Release();
 
     std::string FFileName;
     std::string FTarget;
-    std::string FStaged;
+    std::string FReason;
 #ifdef _WIN32
+    std::string FStaged;
     void *FHandle = nullptr;
 #else
-    int FFd = -1;
+    int FFd = -1; // the file, locked; -1 where there is none or no such lock
 #endif
 };
 
-// Replaces the file in one step under its lock. Throws Exception naming the file on failure.
+// Replaces the file in one step under its lock. Throws Exception naming the file on failure,
+// and for a file that may not be written.
 void WriteAtomically(const std::string &fileName, const std::string &content);

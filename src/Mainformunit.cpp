@@ -512,11 +512,11 @@ void TMainForm::ResetGrid() {
     }
 }
 
-// A file caught half written, or lacking keys, leaves the table and the view as they are: the
-// watch brings another refresh once its writer pauses.
+// A file that cannot be taken yet (a writer at work, keys or its end missing) leaves the table
+// and the view as they are: another refresh follows once its writer is done.
 void TMainForm::ReadProject() {
     FProject->SetPath(ProjectPath);
-    FProject->Read(Vars, VarCount);
+    FRead = FProject->Read(Vars, VarCount);
 }
 
 // Each cell whose text changes repaints itself alone, and only once control is back in the event
@@ -621,7 +621,7 @@ void TMainForm::LoadProject() {
 bool TMainForm::SaveProject(const TVarChange &change) {
     const TFlagGuard saving(Saving);
     FProject->SetPath(ProjectPath);
-    FLastSave = FProject->Save(change);
+    FLastSave = FProject->Save({change});
     return FLastSave.Outcome == TProjectFile::TOutcome::Saved;
 }
 
@@ -639,17 +639,20 @@ bool TMainForm::SaveChange(const TVarChange &change) {
     }
     if (!saved) {
         const bool changed = FLastSave.Outcome == TProjectFile::TOutcome::Changed;
-        const std::string reason =
-            changed ? "The expert has changed " + FromQString(ProjectToQString(change.Title)) +
-                          " since. Nothing is undone."
-                    : "Project file has changed. The new value is not saved.";
-        FTracker.NotSaved(project, change, changed ? FLastSave.Before : shown, reason);
+        std::string reason = "Project file has changed. The new value is not saved.";
+        if (changed)
+            reason = "The expert has changed " + FromQString(ProjectToQString(change.Title)) +
+                     " since. Nothing is undone.";
+        else if (FLastSave.Outcome == TProjectFile::TOutcome::ReadOnly)
+            reason = "The project file cannot be written: " + FLastSave.Reason +
+                     ". The new value is not saved.";
+        FTracker.NotSaved(project, change, changed ? FLastSave.Before.front() : shown, reason);
         RefreshVars();
         Application->MessageBox(reason, "Warning", MB_OK);
         TellJournalFailure();
         return false;
     }
-    FTracker.Saved(project, change, FLastSave.Before, FLastSave.After);
+    FTracker.Saved(project, change, FLastSave.Before.front(), FLastSave.After.front());
     {
         // What the user has just saved is no news to the user.
         const TScopedValue own(FOwnRow, change.Index + 1);
@@ -773,7 +776,7 @@ void TMainForm::Timer1Timer() {
     FProject->SetPath(ProjectPath);
     FProject->Watch();
     ReadProject();
-    if (VarCount > 0) {
+    if (FRead && VarCount > 0) {
         FillGrid();
         FTracker.Refreshed(ToQString(ProjectPath), Vars, VarCount);
         TellJournalFailure();

@@ -118,6 +118,7 @@ private:
     bool FShown = false;
     TProjectFile *FProject;
     TProjectFile::TSaveResult FLastSave;
+    bool FRead = false; // the last ReadProject took the file
     TJournal FJournal;
     TChangeTracker FTracker{FJournal};
     QDateTime FSessionStart = QDateTime::currentDateTimeUtc();

@@ -1,16 +1,17 @@
 #include "ProjectFile.h"
 
 #include "Conversions.h"
-#include "IniFile.h"
+#include "Exception.h"
+#include "FileSystem.h"
+#include "FileWatch.h"
 #include "IniText.h"
 #include "SharedFile.h"
 
-#include <QFile>
 #include <QFileInfo>
-#include <QFileSystemWatcher>
 #include <QTimer>
 
 #include <algorithm>
+#include <limits>
 #include <thread>
 #include <utility>
 
@@ -21,9 +22,19 @@ namespace {
 using Clock = std::chrono::steady_clock;
 using std::chrono::milliseconds;
 
-// How long a refresh waits for a writer at work before it keeps the last view; the watch brings
-// another refresh once the writer pauses.
+// How long a refresh reads again for two equal reads where the system cannot tell of writers;
+// counted in reads as well, so that a file slower to read than this is still taken.
 constexpr milliseconds RefreshWait(100);
+constexpr int RefreshReads = 2;
+// Where the system cannot tell of writers, a save takes the file once it has read the same for
+// this long: longer than a writer held off the processor in the middle of a rewrite mostly is,
+// shorter than an expert that writes every 20 ms leaves between its writes.
+constexpr milliseconds UnknownSaveQuiet(10);
+// A writer that keeps the file open, and has left it whole and unchanged this long, is shown
+// (never merged into).
+constexpr milliseconds HeldQuiet(1000);
+// How soon a file that could not be taken yet is read again.
+constexpr int RetryMs = 50;
 // How often a save merges again when another writer changed the file in the meantime.
 constexpr int SaveAttempts = 10;
 
@@ -32,10 +43,21 @@ std::string VarPrefix(int index) {
     return "Var" + IntToStr(index + 1);
 }
 
-// As ReadInteger reads it: the StrToInt rules, 0 for anything else.
-std::int32_t ToInteger(std::string_view text) {
-    std::int32_t value = 0;
-    return TryStrToInt(std::string(text), value) ? value : 0;
+// An integer as the expert's profile API reads it: leading blanks, a sign, then digits up to
+// the first other character; none reads as 0, and too many wrap as they do there.
+std::int32_t ProfileInt(std::string_view text) {
+    std::size_t at = 0;
+    while (at < text.size() && (text[at] == ' ' || (text[at] >= '\t' && text[at] <= '\r')))
+        ++at;
+    bool negative = false;
+    if (at < text.size() && (text[at] == '-' || text[at] == '+'))
+        negative = text[at++] == '-';
+    std::uint32_t value = 0;
+    for (; at < text.size() && text[at] >= '0' && text[at] <= '9'; ++at)
+        value = value * 10U + std::uint32_t(text[at] - '0');
+    if (negative)
+        value = 0U - value;
+    return std::int32_t(value);
 }
 
 } // namespace
@@ -44,22 +66,22 @@ struct TProjectFile::TSnapshot {
     std::string Bytes;
     std::int32_t FileCount = 0; // Var_Cnt as the file states it
     std::int32_t Count = 0;     // the variables the table holds: FileCount within 0..MaxVars
+    bool Complete = false;      // ends with a line break, and every variable has its four keys
     TVarTable Table;
 
-    // Parses the bytes; false when they are not a whole project file.
-    bool Parse(std::string bytes) {
+    // Reads the bytes as the profile API reads them: a missing key gives its default.
+    void Parse(std::string bytes) {
         const TIniText text(std::move(bytes));
-        FileCount = 0;
-        if (const auto count = text.Lookup(ProjectSection, "Var_Cnt"))
-            FileCount = ToInteger(*count);
+        const std::string_view section = ProjectSection;
+        const auto count = text.Lookup(section, "Var_Cnt");
+        FileCount = count ? ProfileInt(*count) : 0;
         Count = std::clamp<std::int32_t>(FileCount, 0, MaxVars);
-        if (!text.EndsWithLineBreak())
-            return false;
+        Complete = text.EndsWithLineBreak();
         // Four keys for each variable: a count the file cannot hold is not looked up key by key.
         if (FileCount > 0 && std::size_t(FileCount) > text.KeyCount() / 4)
-            return false;
-        const std::string_view section = ProjectSection;
-        for (std::int32_t i = 0; i < FileCount; ++i) {
+            Complete = false;
+        const std::int32_t checked = Complete ? FileCount : Count;
+        for (std::int32_t i = 0; i < checked; ++i) {
             // The four keys of a variable share their start: made once, for the refresh's sake.
             const std::string var = VarPrefix(i);
             const auto title = text.Lookup(section, var + "_Title");
@@ -67,27 +89,26 @@ struct TProjectFile::TSnapshot {
             const auto status = text.Lookup(section, var + "_Status");
             const auto value = text.Lookup(section, var + "_Value");
             if (!title || !type || !status || !value)
-                return false;
+                Complete = false;
             if (i >= MaxVars)
                 continue;
             TVarEntry &slot = Table[std::size_t(i)];
-            slot.Title = *title;
-            slot.Type = ToInteger(*type);
-            slot.Status = ToInteger(*status);
-            slot.Value = *value;
+            slot.Title = title ? std::string(*title) : std::string();
+            slot.Type = type ? ProfileInt(*type) : 0;
+            slot.Status = status ? ProfileInt(*status) : 0;
+            slot.Value = value ? std::string(*value) : std::string();
         }
         Bytes = text.Bytes();
-        return true;
     }
 };
 
 TProjectFile::TProjectFile(QObject *parent)
-    : QObject(parent), FLast(std::make_unique<TSnapshot>()), FWatcher(new QFileSystemWatcher(this)),
+    : QObject(parent), FLast(std::make_unique<TSnapshot>()), FWatch(new TFileWatch(this)),
       FSettleTimer(new QTimer(this)) {
     FSettleTimer->setSingleShot(true);
     connect(FSettleTimer, &QTimer::timeout, this, &TProjectFile::Changed);
-    connect(FWatcher, &QFileSystemWatcher::fileChanged, this, [this] { Notified(); });
-    connect(FWatcher, &QFileSystemWatcher::directoryChanged, this, [this] { Notified(); });
+    connect(FWatch, &TFileWatch::Modified, this, [this] { Notified(false); });
+    connect(FWatch, &TFileWatch::Closed, this, [this] { Notified(true); });
 }
 
 TProjectFile::~TProjectFile() = default;
@@ -95,63 +116,84 @@ TProjectFile::~TProjectFile() = default;
 void TProjectFile::SetPath(const std::string &path) {
     if (path == FPath)
         return;
-    Unwatch();
+    FSettleTimer->stop();
     FPath = path;
     FValid = false;
-    FWriterStayed = false;
+    FSeen.clear();
+    FSeenReads = 0;
     FLastWriteByOthers = QDateTime();
-    if (FPath.empty())
-        return;
-    FWatchedFile = ToQString(FPath);
-    FWatchedDir = QFileInfo(FWatchedFile).absolutePath();
-    Watch();
+    FWatch->SetFile(path);
 }
 
-// A missing file reads as empty, as the profile API reads it. A read that overlapped a writer,
-// or one the system cannot tell about and that differs from the read before it, is read again
-// until the wait is over. A whole snapshot is left in FLast.
-TProjectFile::TState TProjectFile::ReadWhole(milliseconds wait) {
+// Reads until the file can be taken or the wait is over; a taken snapshot is left in FLast. A
+// missing file reads as empty, as the profile API reads it.
+TProjectFile::TState TProjectFile::Take(milliseconds wait, bool forSave) {
+    TFileSystem &fs = TFileSystem::Current();
     const auto deadline = Clock::now() + wait;
-    std::string previous;
-    bool previousParsed = false; // previous is what FLast was parsed from
-    bool previousWhole = false;
-    FWriterStayed = false;
-    for (;;) {
-        TFileRead read = ReadShared(FPath);
-        if (!read.Exists)
+    for (int reads = 1;; ++reads) {
+        const TFileWatch::TState before = FWatch->State();
+        std::string bytes;
+        const bool exists = fs.Read(FPath, bytes);
+        const TFileWatch::TState after = FWatch->State();
+        const auto now = Clock::now();
+        if (!exists) {
+            FSeenReads = 0;
             return TState::Missing;
-        if (read.Writers == TWriters::Writing) {
-            previousParsed = false;
-        } else {
-            // Bytes verified whole before are whole now: the table parsed from them is taken.
-            if (FValid && read.Bytes == FLast->Bytes)
-                return TState::Whole;
-            // Changed, and not by a save of this one's, whose bytes FLast holds.
-            if (!read.Bytes.empty())
-                FLastWriteByOthers = QFileInfo(ToQString(FPath)).lastModified();
-            const bool again = previousParsed && read.Bytes == previous;
-            const bool whole = again ? previousWhole : FLast->Parse(read.Bytes);
-            FValid = false;
-            if (read.Writers == TWriters::None || again) {
-                FValid = whole;
-                return whole ? TState::Whole : TState::NotWhole;
-            }
-            previousParsed = true;
-            previousWhole = whole;
         }
-        previous = std::move(read.Bytes);
-        FWriterStayed = read.Writers == TWriters::Writing;
-        if (Clock::now() >= deadline)
+        const bool known = before.Known && after.Known;
+        // Modified and not yet closed, or written while it was read.
+        const bool writing =
+            known && (before.Writing || after.Writing || before.Events != after.Events);
+        if (FSeenReads > 0 && bytes == FSeen) {
+            ++FSeenReads;
+        } else {
+            FSeen = bytes;
+            FSeenSince = now;
+            FSeenReads = 1;
+        }
+        const auto seenFor = now - FSeenSince;
+
+        const bool same = FValid && bytes == FLast->Bytes;
+        if (!same) {
+            if (!bytes.empty())
+                FLastWriteByOthers = QFileInfo(ToQString(FPath)).lastModified();
+            FLast->Parse(std::move(bytes));
+            FValid = false;
+        }
+        const bool stable = FSeenReads >= StableReads && seenFor >= milliseconds(StableMs);
+        bool take = false;
+        if (writing) {
+            // Never merged into; shown once it has stayed whole and unchanged for long.
+            take = !forSave && FLast->Complete && FSeenReads >= StableReads && seenFor >= HeldQuiet;
+        } else if (known) {
+            take = same || FLast->Complete || stable;
+        } else {
+            const bool agreed =
+                FSeenReads >= 2 && seenFor >= (forSave ? UnknownSaveQuiet : milliseconds(0));
+            take = (FLast->Complete && (same || agreed)) || stable;
+        }
+        if (take) {
+            FValid = true;
+            FTakenEvents = after.Events;
+            return TState::Whole;
+        }
+        // Only reads can tell whether a whole-looking file was written to the end, where the
+        // system tells nothing of writers; a writer at work is heard of when it closes the file.
+        const bool agreeing = !known && FLast->Complete;
+        const bool timeUp = reads >= RefreshReads && now >= deadline;
+        if (!forSave && !(agreeing && !timeUp)) {
+            if (!writing && !FSettleTimer->isActive())
+                FSettleTimer->start(RetryMs); // to see whether it stays so
             return TState::NotWhole;
-        std::this_thread::sleep_for(milliseconds(2));
+        }
+        if (timeUp)
+            return TState::NotWhole;
+        std::this_thread::sleep_for(milliseconds(agreeing || writing ? 2 : 20));
     }
 }
 
 bool TProjectFile::Read(TVarTable &table, std::int32_t &count) {
-    // A writer that kept the file open through the last refresh's wait is not waited for again
-    // at every refresh: the grid must not stall while it holds the file.
-    const bool held = std::exchange(FWriterStayed, false);
-    switch (ReadWhole(held ? milliseconds(0) : RefreshWait)) {
+    switch (Take(RefreshWait, false)) {
     case TState::Missing:
         count = 0;
         return true;
@@ -165,7 +207,7 @@ bool TProjectFile::Read(TVarTable &table, std::int32_t &count) {
     return true;
 }
 
-TProjectFile::TSaveResult TProjectFile::Save(const TVarChange &change) {
+TProjectFile::TSaveResult TProjectFile::Save(const std::vector<TVarChange> &changes) {
     // Held for the whole merge: another copy of Kivo saving the same file waits, then merges
     // into what this one wrote.
     TReplaceLock lock(FPath);
@@ -173,89 +215,99 @@ TProjectFile::TSaveResult TProjectFile::Save(const TVarChange &change) {
     for (int attempt = 1;; ++attempt) {
         const auto left = std::max(
             milliseconds(0), std::chrono::duration_cast<milliseconds>(deadline - Clock::now()));
-        const TState state = ReadWhole(left);
-        if (state == TState::Missing)
-            return {TOutcome::NotThere, {}, {}};
-        if (state == TState::NotWhole) {
-            if (Clock::now() >= deadline)
-                return {TOutcome::NotWhole, {}, {}};
-            std::this_thread::sleep_for(milliseconds(10));
-            continue;
+        switch (Take(left, true)) {
+        case TState::Missing:
+            return {TOutcome::NotThere, {}, {}, {}};
+        case TState::NotWhole:
+            return {TOutcome::NotWhole, {}, {}, {}};
+        case TState::Whole:
+            break;
         }
         const TSnapshot &fresh = *FLast;
-        if (change.Index < 0 || change.Index >= fresh.Count ||
-            fresh.Table[std::size_t(change.Index)].Title != change.Title ||
-            fresh.Table[std::size_t(change.Index)].Type != change.Type)
-            return {TOutcome::NotThere, {}, {}};
-
-        const TVarEntry &before = fresh.Table[std::size_t(change.Index)];
-        if (change.Undo && (change.SetsValue ? before.Value != change.RequiredValue
-                                             : before.Status != change.RequiredStatus))
-            return {TOutcome::Changed, before, before};
-        TVarEntry target = before;
-        if (change.SetsValue) {
-            target.Value = change.Value;
-            if (target.Status != vsIdle2)
-                target.Status = vsChanged;
-        } else {
-            target.Status = change.Status;
+        TSaveResult result;
+        TIniText text(fresh.Bytes);
+        for (const TVarChange &change : changes) {
+            if (change.Index < 0 || change.Index >= fresh.Count ||
+                fresh.Table[std::size_t(change.Index)].Title != change.Title ||
+                fresh.Table[std::size_t(change.Index)].Type != change.Type)
+                return {TOutcome::NotThere, {}, {}, {}};
+            const TVarEntry &before = fresh.Table[std::size_t(change.Index)];
+            if (change.Undo && (change.SetsValue ? before.Value != change.RequiredValue
+                                                 : before.Status != change.RequiredStatus))
+                return {TOutcome::Changed, {before}, {before}, {}};
+            TVarEntry after = before;
+            if (change.SetsValue) {
+                after.Value = change.Value;
+                if (after.Status != vsIdle2)
+                    after.Status = vsChanged;
+            } else {
+                after.Status = change.Status;
+            }
+            // Only what changes is written: every other line stays as read, the spelling of
+            // other variables' numbers included.
+            const std::string var = VarPrefix(change.Index);
+            const char *refused = nullptr;
+            if (after.Value != before.Value)
+                refused = text.Set(ProjectSection, var + "_Value", after.Value);
+            if (!refused && after.Status != before.Status)
+                refused = text.Set(ProjectSection, var + "_Status", IntToStr(after.Status));
+            if (refused)
+                throw Exception("Cannot write key " + var + " of file " + FPath + ": " + refused);
+            result.Before.push_back(before);
+            result.After.push_back(after);
         }
-
-        // Every key of every variable is written back as read (integers as numbers): the file
-        // holds them all, so nothing is added, and only the change and odd spellings of
-        // integers differ.
-        TIniFile ini(FPath, fresh.Bytes);
-        ini.WriteInteger(ProjectSection, "Var_Cnt", fresh.FileCount);
-        for (std::int32_t i = 0; i < fresh.Count; ++i) {
-            const TVarEntry &slot = i == change.Index ? target : fresh.Table[std::size_t(i)];
-            const std::string var = VarPrefix(i);
-            ini.WriteString(ProjectSection, var + "_Title", slot.Title);
-            ini.WriteInteger(ProjectSection, var + "_Type", slot.Type);
-            ini.WriteInteger(ProjectSection, var + "_Status", slot.Status);
-            ini.WriteString(ProjectSection, var + "_Value", slot.Value);
+        if (!text.Modified()) {
+            result.Outcome = TOutcome::Saved;
+            return result;
         }
-        // The expert writes without a lock: when it changed the file since the read above,
-        // merge again rather than put its older state back.
-        if (ini.UpdateFileIfUnchanged(lock)) {
-            TSaveResult saved{TOutcome::Saved, before, target};
-            FLast->Bytes = ini.Snapshot();
-            FLast->Table[std::size_t(change.Index)] = target;
-            return saved;
+        std::string content = text.Build();
+        // The last look for another writer comes right before the file is replaced.
+        const auto unchanged = [this] {
+            const TFileWatch::TState now = FWatch->State();
+            return !now.Known || (!now.Writing && now.Events == FTakenEvents);
+        };
+        switch (lock.Replace(content, &fresh.Bytes, unchanged)) {
+        case TReplaceLock::TResult::Replaced:
+            FLast->Parse(std::move(content));
+            FValid = true;
+            FSeen = FLast->Bytes;
+            FSeenSince = Clock::now();
+            FSeenReads = StableReads;
+            result.Outcome = TOutcome::Saved;
+            return result;
+        case TReplaceLock::TResult::ReadOnly:
+            return {TOutcome::ReadOnly, {}, {}, lock.Reason()};
+        case TReplaceLock::TResult::Changed:
+            break;
         }
         if (attempt >= SaveAttempts)
-            return {TOutcome::KeptChanging, {}, {}};
+            return {TOutcome::KeptChanging, {}, {}, {}};
     }
 }
 
 void TProjectFile::Watch() {
-    if (FPath.empty())
-        return;
-    if (!FWatcher->directories().contains(FWatchedDir) && QFileInfo::exists(FWatchedDir))
-        FWatcher->addPath(FWatchedDir);
-    // Only a file: a watch holds a folder of that name open, and Windows then cannot delete it.
-    if (!FWatcher->files().contains(FWatchedFile) && QFileInfo(FWatchedFile).isFile())
-        FWatcher->addPath(FWatchedFile);
+    FWatch->Rewatch();
 }
 
 void TProjectFile::RefreshSoon() {
     FSettleTimer->start(0);
 }
 
-void TProjectFile::Unwatch() {
-    FSettleTimer->stop();
-    const QStringList paths = FWatcher->files() + FWatcher->directories();
-    if (!paths.isEmpty())
-        FWatcher->removePaths(paths);
-    FWatchedFile.clear();
-    FWatchedDir.clear();
-}
-
-// The expert rewrites the file key by key: the report waits until the notifications pause, so
-// that the refresh reads the file once, whole, yet no later than MaxWaitMs for a writer that
-// never pauses.
-void TProjectFile::Notified() {
+// Where the system tells of writers, the file is read when its writer closes it. Elsewhere the
+// report waits until the notifications pause, so that the refresh reads the file once, whole,
+// yet no later than MaxWaitMs for a writer that never pauses.
+void TProjectFile::Notified(bool closed) {
+    if (closed && FWatch->State().Known) {
+        FSettleTimer->start(0);
+        return;
+    }
     if (!FSettleTimer->isActive())
         FBurst.start();
     const qint64 left = MaxWaitMs - FBurst.elapsed();
+    if (FWatch->State().Known) {
+        if (!FSettleTimer->isActive())
+            FSettleTimer->start(int(std::clamp<qint64>(left, 0, MaxWaitMs)));
+        return;
+    }
     FSettleTimer->start(int(std::clamp<qint64>(left, 0, QuietMs)));
 }

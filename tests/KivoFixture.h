@@ -6,6 +6,7 @@
 
 #include "Aboutformunit.h"
 #include "Application.h"
+#include "FileSystem.h"
 #include "Grid.h"
 #include "Historyformunit.h"
 #include "Mainformunit.h"
@@ -24,6 +25,8 @@
 
 #ifdef Q_OS_WIN
 #include <windows.h>
+#else
+#include <cerrno>
 #endif
 
 #include <deque>
@@ -192,6 +195,37 @@ private:
     QByteArray FOld;
 #endif
     bool FMoved = false;
+};
+
+// The system's file operations, but a call that Fails names (the operation, and the file or
+// folder it works on) fails as a faulty disk would, for as long as it is in use.
+class TFaultyFileSystem : public TFileSystem {
+public:
+#ifdef Q_OS_WIN
+    static constexpr int Error = ERROR_WRITE_FAULT;
+#else
+    static constexpr int Error = EIO;
+#endif
+    std::function<bool(const std::string &operation, const std::string &name)> Fails;
+
+    int Write(const TFileHandle &file, std::string_view content) override {
+        return Fault("write", file.Name) ? Error : TFileSystem::Write(file, content);
+    }
+    int Sync(const TFileHandle &file) override {
+        return Fault("sync", file.Name) ? Error : TFileSystem::Sync(file);
+    }
+    int Rename(const std::string &from, const std::string &to) override {
+        return Fault("rename", to) ? Error : TFileSystem::Rename(from, to);
+    }
+    int SyncFolder(const std::string &folder) override {
+        return Fault("sync folder", folder) ? Error : TFileSystem::SyncFolder(folder);
+    }
+
+private:
+    bool Fault(const std::string &operation, const std::string &name) const {
+        return Fails && Fails(operation, name);
+    }
+    TUse FInUse{*this};
 };
 
 // A project file of the layout the expert writes: CRLF, one section.

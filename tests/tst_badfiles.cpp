@@ -86,9 +86,11 @@ void TestBadFiles::badFile_data() {
 
     QTest::newRow("binary garbage") << Garbage(64 * 1024, 1) << false << 0 << ""
                                     << "" << QByteArray();
-    // A project file that is not whole (cut off, keys missing) is never shown nor merged into.
+    // A project file that is not whole (cut off, keys missing) is read as the profile API reads
+    // it once it stays so: a missing key gives its default, and only the changed keys are
+    // written.
     QTest::newRow("binary garbage after the count")
-        << head + Garbage(64 * 1024, 2) << true << 0 << ""
+        << head + Garbage(64 * 1024, 2) << true << 1 << ""
         << "" << QByteArray();
 
     const QByteArray line = QByteArray("Var_Cnt=1 ").repeated(1024 * 1024);
@@ -98,20 +100,21 @@ void TestBadFiles::badFile_data() {
     QTest::newRow("10 MB value line")
         << bigValue << true << 2 << "Flag" << ToTrue << Toggled(bigValue);
     QTest::newRow("10 MB count line")
-        << "[Kivo 1.0]\r\nVar_Cnt=" + QByteArray(10 << 20, '7') << true << 0 << ""
+        << "[Kivo 1.0]\r\nVar_Cnt=" + QByteArray(10 << 20, '7') << true << 256 << ""
         << "" << QByteArray();
 
     const QByteArray nulValue = FlagAndName(std::string("Na\0me", 5), std::string("te\0xt", 5));
     QTest::newRow("NUL in another variable's title and value")
         << nulValue << true << 2 << "Flag" << ToTrue << Toggled(nulValue);
+    // The count's line runs on past the NUL into the next header; the profile API reads its
+    // digits, 2, and the second header is no header.
+    const QByteArray nulCount = QByteArray("[Kivo 1.0]\r\nVar_Cnt=2\0\r\n", 22) + flag;
     QTest::newRow("NUL in the count")
-        << QByteArray("[Kivo 1.0]\r\nVar_Cnt=2\0\r\n", 22) + flag << true << 0 << ""
-        << "" << QByteArray();
+        << nulCount << true << 2 << "Flag" << ToTrue << Toggled(nulCount);
     // Variable 1's title key does not match: the file lacks it.
     QByteArray nulKey = flag;
     nulKey.replace("Var1_Title", QByteArray("Var1_Ti\0tle", 11));
-    QTest::newRow("NUL in a key") << nulKey << true << 0 << ""
-                                  << "" << QByteArray();
+    QTest::newRow("NUL in a key") << nulKey << true << 2 << "" << ToTrue << Toggled(nulKey);
     QByteArray nulSection = flag;
     nulSection.replace("Kivo 1.0", QByteArray("Kivo\0 1.0", 9));
     QTest::newRow("NUL in the section name") << nulSection << false << 0 << ""
@@ -127,9 +130,9 @@ void TestBadFiles::badFile_data() {
     QTest::newRow("UTF-8 BOM") << bom << true << 2 << "Flag" << ToTrue << Toggled(bom);
 
     // A count beyond the variables the file holds.
+    const QByteArray countMax = Replaced(flag, "Var_Cnt=2", "Var_Cnt=2147483647");
     QTest::newRow("Var_Cnt 2147483647")
-        << Replaced(flag, "Var_Cnt=2", "Var_Cnt=2147483647") << true << 0 << ""
-        << "" << QByteArray();
+        << countMax << true << 256 << "Flag" << ToTrue << Toggled(countMax);
     // A count beyond the table: its 256 rows; the save keeps the rest as it is.
     std::vector<TProjectVar> many = {{"Flag", 0, 0, "0"}};
     for (int i = 2; i <= 300; ++i)
@@ -137,11 +140,15 @@ void TestBadFiles::badFile_data() {
     const QByteArray aboveTable = Bytes(ProjectText(many));
     QTest::newRow("count above the table")
         << aboveTable << true << 256 << "Flag" << ToTrue << Toggled(aboveTable);
+    const QByteArray aboveMissing = ReadData("count_above_table.kvo");
     QTest::newRow("count above the table, keys missing")
-        << ReadData("count_above_table.kvo") << true << 0 << ""
-        << "" << QByteArray();
-    QTest::newRow("missing keys") << ReadData("missing_keys.kvo") << true << 0 << ""
-                                  << "" << QByteArray();
+        << aboveMissing << true << 256 << "UseTrailing" << ToFalse
+        << Replaced(aboveMissing, "Var1_Status=0\r\nVar1_Value=1", "Var1_Status=1\r\nVar1_Value=0");
+    // Variable 1 lacks its status: the save adds it, at the end of the section.
+    const QByteArray missing = ReadData("missing_keys.kvo");
+    QTest::newRow("missing keys") << missing << true << 3 << "Flag" << ToFalse
+                                  << Replaced(missing, "Var1_Value=1", "Var1_Value=0") +
+                                         "Var1_Status=1\r\n";
     QTest::newRow("Var_Cnt -1") << Replaced(flag, "Var_Cnt=2", "Var_Cnt=-1") << true << 0 << ""
                                 << "" << QByteArray();
     QTest::newRow("Var_Cnt abc") << Replaced(flag, "Var_Cnt=2", "Var_Cnt=abc") << true << 0 << ""
@@ -173,6 +180,9 @@ void TestBadFiles::badFile() {
     TKivoFixture f;
     f.Write("p.kvo", content.toStdString());
     f.Write("kivo.ini", "[Kivo]\r\nProject=" + f.Path("p.kvo") + "\r\n");
+    f.Create();
+    // A file that is not whole is taken once three reads found it unchanged.
+    MainForm->ProjectFile().StableMs = 0;
     f.Show();
 
     QCOMPARE(MainForm->ProjectOpen, opens);

@@ -342,7 +342,7 @@ void TestDiskFaults::replaceRace_folderInTheWay_failsCleanly() {
     ini.WriteString("Kivo 1.0", "Var_Cnt", "0");
     QVERIFY(QDir().mkpath(dir.filePath("p.kvo/inside")));
     try {
-        ini.UpdateFileIfUnchanged();
+        (void)ini.UpdateFileIfUnchanged();
         QFAIL("no error for a folder in the way");
     } catch (const Exception &e) {
         QVERIFY2(std::string(e.what()).find(path) != std::string::npos, e.what());

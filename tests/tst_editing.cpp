@@ -407,7 +407,7 @@ void TestEditing::save_keepsWhatTheExpertWroteMeanwhile() {
     QCOMPARE(FileVar(f, 2).Status, 2); // the status the expert wrote last decides the rule
     QVERIFY(!MainForm->Saving);
 
-    // Everything else in the file is kept byte for byte; integer keys are normalised.
+    // Everything else in the file is kept byte for byte, the changed variable's other keys too.
     f.OnMessage = nullptr;
     f.Write("p.kvo", "; written by the expert\r\n[Other]\r\nx=1\r\n\r\n[kivo 1.0]\r\nVar_Cnt=1\r\n"
                      "Var1_Title=Flag\r\nVar1_Type=000\r\nVar1_Status=0\r\nVar1_Value=0\r\n"
@@ -419,7 +419,7 @@ void TestEditing::save_keepsWhatTheExpertWroteMeanwhile() {
     QCOMPARE(
         f.Read("p.kvo"),
         std::string("; written by the expert\r\n[Other]\r\nx=1\r\n\r\n[kivo 1.0]\r\nVar_Cnt=1\r\n"
-                    "Var1_Title=Flag\r\nVar1_Type=0\r\nVar1_Status=1\r\nVar1_Value=1\r\n"
+                    "Var1_Title=Flag\r\nVar1_Type=000\r\nVar1_Status=1\r\nVar1_Value=1\r\n"
                     "Var2_Title=Beyond the count\r\n"));
 
     // The dialog judges OK against the value it showed: untouched, the expert's newer value

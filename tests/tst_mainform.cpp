@@ -336,20 +336,23 @@ void TestMainForm::tooltip_showsTheWholeTextOfACutOffCell() {
     QCOMPARE(tipAt(3), value);
 }
 
-// Open is all or nothing: whether the settings write goes through or fails (a folder where its
-// staged copy goes), the caption, the grid and the file a toggle saves into name one project.
+// Open is all or nothing: whether the settings write goes through or fails (the disk refuses
+// its replace), the caption, the grid and the file a toggle saves into name one project.
 void TestMainForm::settingsWriteFailure_openIsAllOrNothing() {
     TKivoFixture f;
     const std::map<std::string, std::string> titles = {{"a.kvo", "A"}, {"b.kvo", "B"}};
     for (const auto &[name, title] : titles)
         f.Write(name, ProjectText({{title, 0, 0, "0"}, {title + "2", 1, 0, "x"}}));
     f.Show();
-    const QString blocker = QString::fromStdString(f.Path("kivo.ini.kivo-save"));
+    TFaultyFileSystem disk;
+    bool fail = false;
+    disk.Fails = [&](const std::string &, const std::string &name) {
+        return fail && name == f.Path("kivo.ini");
+    };
     std::mt19937 rng(11);
     std::string shown; // the project the caption names, "" for none
     for (int step = 0; step < 80; ++step) {
-        const bool fail = rng() % 2;
-        QVERIFY(fail ? QDir().mkpath(blocker) : QDir(blocker).removeRecursively());
+        fail = rng() % 2;
         const std::string name = rng() % 2 ? "a.kvo" : "b.kvo";
         f.OpenAnswer = f.Path(name);
         // Settings that would not change are not written, and cannot fail.
