@@ -26,10 +26,6 @@ using std::chrono::milliseconds;
 // counted in reads as well, so that a file slower to read than this is still taken.
 constexpr milliseconds RefreshWait(100);
 constexpr int RefreshReads = 2;
-// Where the system cannot tell of writers, a save takes the file once it has read the same for
-// this long: longer than a writer held off the processor in the middle of a rewrite mostly is,
-// shorter than an expert that writes every 20 ms leaves between its writes.
-constexpr milliseconds UnknownSaveQuiet(10);
 // A writer that keeps the file open, and has left it whole and unchanged this long, is shown
 // (never merged into).
 constexpr milliseconds HeldQuiet(1000);
@@ -168,9 +164,10 @@ TProjectFile::TState TProjectFile::Take(milliseconds wait, bool forSave) {
         } else if (known) {
             take = same || FLast->Complete || stable;
         } else {
-            const bool agreed =
-                FSeenReads >= 2 && seenFor >= (forSave ? UnknownSaveQuiet : milliseconds(0));
-            take = (FLast->Complete && (same || agreed)) || stable;
+            // Two reads agree. An expert that never pauses for longer than a few milliseconds
+            // leaves no longer time to take the file in; and a rewrite cut off where the part
+            // written looks whole is all the system lets pass here.
+            take = (FLast->Complete && (same || FSeenReads >= 2)) || stable;
         }
         if (take) {
             FValid = true;

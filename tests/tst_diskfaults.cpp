@@ -6,6 +6,8 @@
 #include "Conversions.h"
 #include "Grid.h"
 #include "IniFile.h"
+#include "ProjectFile.h"
+#include "SharedFile.h"
 
 #include <QLineEdit>
 #include <QProcess>
@@ -19,11 +21,17 @@
 #endif
 #ifdef Q_OS_LINUX
 #include <fcntl.h>
+#include <grp.h>
 #include <linux/fs.h>
 #include <sys/ioctl.h>
 #include <sys/mount.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <sys/xattr.h>
 #include <unistd.h>
 #endif
+
+#include <map>
 
 namespace {
 
@@ -244,6 +252,57 @@ private:
 #endif
 };
 
+#ifdef Q_OS_LINUX
+// Runs save in a child process as the user and groups given (0: as this process), and gives its
+// exit code; what it prints goes to out.
+int RunAs(uid_t uid, gid_t gid, std::vector<gid_t> groups, const std::function<int()> &save,
+          std::string &out) {
+    int pipeFds[2];
+    if (::pipe(pipeFds) != 0)
+        return -1;
+    const pid_t pid = ::fork();
+    if (pid == 0) {
+        ::dup2(pipeFds[1], STDOUT_FILENO);
+        if (uid != 0 && (::setgroups(groups.size(), groups.data()) != 0 ||
+                         ::setresgid(gid, gid, gid) != 0 || ::setresuid(uid, uid, uid) != 0))
+            std::_Exit(90);
+        const int code = save();
+        std::fflush(stdout);
+        std::_Exit(code);
+    }
+    ::close(pipeFds[1]);
+    char buffer[512];
+    for (ssize_t n; (n = ::read(pipeFds[0], buffer, sizeof buffer)) > 0;)
+        out.append(buffer, std::size_t(n));
+    ::close(pipeFds[0]);
+    int status = 0;
+    ::waitpid(pid, &status, 0);
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+struct TIdentity {
+    uid_t Uid = 0;
+    gid_t Gid = 0;
+    mode_t Mode = 0;
+    nlink_t Links = 0;
+    std::string DosAttributes;
+    bool operator==(const TIdentity &) const = default;
+};
+
+TIdentity IdentityOf(const std::string &path) {
+    TIdentity id;
+    struct stat info {};
+    if (::stat(path.c_str(), &info) != 0)
+        return id;
+    id = {info.st_uid, info.st_gid, info.st_mode & 07777, info.st_nlink, {}};
+    char value[64];
+    const ssize_t n = ::getxattr(path.c_str(), "user.DOSATTRIB", value, sizeof value);
+    if (n > 0)
+        id.DosAttributes.assign(value, std::size_t(n));
+    return id;
+}
+#endif
+
 bool Names(const std::vector<std::string> &exceptions, const std::string &path) {
     return !exceptions.empty() && exceptions.back().find(path) != std::string::npos;
 }
@@ -257,6 +316,11 @@ private slots:
     void projectBecomesFolder_keepsViewAndRecovers();
     void replaceRace_folderInTheWay_failsCleanly();
     void save_keepsLinkAndPermissions();
+    void save_keepsTheFilesIdentity_data();
+    void save_keepsTheFilesIdentity();
+    void save_plantedLinkOrLeftover_neverFollowedNorBlocking_data();
+    void save_plantedLinkOrLeftover_neverFollowedNorBlocking();
+    void powerCut_leavesOldOrNewFile();
     void projectDeletedWhileOpen_keepsViewAndComesBack();
     void projectDiskUnwritable_saveFailsClearly_data();
     void projectDiskUnwritable_saveFailsClearly();
@@ -379,6 +443,309 @@ void TestDiskFaults::save_keepsLinkAndPermissions() {
     QCOMPARE(Others(f.Path("real"), {"p.kvo"}), QStringList());
 #else
     QSKIP("symbolic links and POSIX permissions");
+#endif
+}
+
+namespace {
+
+// The variable "Name" of TwoVars set to value through the project file alone, as a copy of Kivo
+// run by another user would: the outcome, or 99 for an error that names the file. A child
+// prints the reason or error.
+int SaveName(const std::string &path, const std::string &value, bool child = true) {
+    TProjectFile file;
+    file.SetPath(path);
+    TVarChange change;
+    change.Title = "Name";
+    change.Type = vtString;
+    change.SetsValue = true;
+    change.Value = value;
+    try {
+        const TProjectFile::TSaveResult result = file.Save({change});
+        if (child)
+            std::printf("%s", result.Reason.c_str());
+        return int(result.Outcome);
+    } catch (const std::exception &e) {
+        if (child)
+            std::printf("%s", e.what());
+        // The error names the file.
+        return std::string(e.what()).find(path) != std::string::npos ? 99 : 98;
+    }
+}
+
+const std::string Other = "[Other]\r\nKeep=1\r\n";
+
+std::string FileText(const std::string &path) {
+    QFile file(QString::fromStdString(path));
+    return file.open(QIODevice::ReadOnly) ? file.readAll().toStdString() : std::string("?");
+}
+
+// TwoVars and another section, with Name set to value by a save.
+std::string Saved(const std::string &value) {
+    return ProjectText({{"Name", 1, 1, value}, {"Flag", 0, 0, "0"}}) + Other;
+}
+
+} // namespace
+
+void TestDiskFaults::save_keepsTheFilesIdentity_data() {
+    QTest::addColumn<int>("owner"); // the file's owner and group; the folder's too
+    QTest::addColumn<int>("group");
+    QTest::addColumn<int>("mode");
+    QTest::addColumn<int>("kivo"); // the user who saves, in group 4000; 0 for root
+    QTest::addColumn<bool>("hardLink");
+    QTest::addColumn<bool>("dosAttributes");
+    QTest::addColumn<QString>("refusal"); // empty: saved
+    QTest::newRow("root, another user's file") << 4001 << 4001 << 0644 << 0 << false << false << "";
+    QTest::newRow("a member of the file's group")
+        << 4001 << 4000 << 0664 << 4002 << false << false << "";
+    QTest::newRow("a second hard link") << 0 << 0 << 0644 << 0 << true << false << "";
+    QTest::newRow("DOS attributes of a Windows layer")
+        << 0 << 0 << 0640 << 0 << false << true << "";
+    QTest::newRow("no write permission for anyone")
+        << 0 << 0 << 0444 << 0 << false << false << "it is read-only";
+    QTest::newRow("another user's file, not writable for Kivo")
+        << 4001 << 4001 << 0644 << 4002 << false << false
+        << "it is read-only for you (it belongs to user 4001)";
+}
+
+// A save leaves the file the expert's: its owner, group, mode, extended attributes and links
+// as they were, or it is refused with its reason and the file stays as it was.
+void TestDiskFaults::save_keepsTheFilesIdentity() {
+#ifndef Q_OS_LINUX
+    QSKIP("owners, modes and extended attributes as Linux keeps them");
+#else
+    QFETCH(int, owner);
+    QFETCH(int, group);
+    QFETCH(int, mode);
+    QFETCH(int, kivo);
+    QFETCH(bool, hardLink);
+    QFETCH(bool, dosAttributes);
+    QFETCH(QString, refusal);
+    if (::geteuid() != 0)
+        QSKIP("only root can give files to other users");
+    QTemporaryDir dir;
+    QVERIFY(::chmod(QFile::encodeName(dir.path()).constData(), 0755) == 0);
+    const std::string folder = dir.filePath("terminal").toStdString();
+    const std::string path = folder + "/p.kvo";
+    QVERIFY(::mkdir(folder.c_str(), 02775) == 0 && ::chown(folder.c_str(), owner, group) == 0);
+    const std::string old = ProjectText(TwoVars) + Other;
+    {
+        QFile file(QString::fromStdString(path));
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        file.write(old.data(), qint64(old.size()));
+    }
+    QVERIFY(::chown(path.c_str(), owner, group) == 0 && ::chmod(path.c_str(), mode) == 0);
+    const std::string second = folder + "/p2.kvo";
+    if (hardLink)
+        QVERIFY(::link(path.c_str(), second.c_str()) == 0);
+    if (dosAttributes && ::setxattr(path.c_str(), "user.DOSATTRIB", "0x20", 4, 0) != 0)
+        QSKIP("no user extended attributes on this file system");
+    const TIdentity before = IdentityOf(path);
+
+    std::string out;
+    const int outcome = RunAs(
+        uid_t(kivo), 4000, {4000}, [&] { return SaveName(path, "new"); }, out);
+    QCOMPARE(IdentityOf(path), before);
+    if (refusal.isEmpty()) {
+        QVERIFY2(outcome == int(TProjectFile::TOutcome::Saved), out.c_str());
+        QCOMPARE(FileText(path), Saved("new"));
+    } else {
+        QCOMPARE(outcome, int(TProjectFile::TOutcome::ReadOnly));
+        QCOMPARE(QString::fromStdString(out), refusal);
+        QCOMPARE(FileText(path), old);
+    }
+    if (hardLink)
+        QCOMPARE(FileText(second), FileText(path));
+    QCOMPARE(QDir(QString::fromStdString(folder)).entryList(QDir::Files | QDir::Hidden).size(),
+             hardLink ? 2 : 1);
+#endif
+}
+
+void TestDiskFaults::save_plantedLinkOrLeftover_neverFollowedNorBlocking_data() {
+    QTest::addColumn<bool>("link");   // a symbolic link at the staged name, else a file
+    QTest::addColumn<bool>("sticky"); // a folder with the sticky bit, Kivo run by user 4002
+    QTest::newRow("a link at the staged name") << true << false;
+    QTest::newRow("another user's leftover at the staged name") << false << false;
+    QTest::newRow("another user's link, sticky folder") << true << true;
+    QTest::newRow("another user's leftover, sticky folder") << false << true;
+}
+
+// What another user left or planted where a save stages its copy is neither followed nor
+// written, and stands in no save's way.
+void TestDiskFaults::save_plantedLinkOrLeftover_neverFollowedNorBlocking() {
+#ifndef Q_OS_LINUX
+    QSKIP("links and the sticky bit as Linux keeps them");
+#else
+    QFETCH(bool, link);
+    QFETCH(bool, sticky);
+    if (::geteuid() != 0)
+        QSKIP("only root can make files of other users");
+    QTemporaryDir dir;
+    QVERIFY(::chmod(QFile::encodeName(dir.path()).constData(), 0755) == 0);
+    const std::string folder = dir.filePath("shared").toStdString();
+    QVERIFY(::mkdir(folder.c_str(), 0777) == 0 &&
+            ::chmod(folder.c_str(), sticky ? 01777 : 0777) == 0);
+    const std::string path = folder + "/p.kvo";
+    const std::string victim = dir.filePath("victim").toStdString();
+    const std::string planted = path + ".kivo-save";
+    const uid_t kivo = sticky ? 4002 : 0;
+    for (const auto &[name, text] : {std::pair{path, ProjectText(TwoVars) + Other},
+                                     std::pair{victim, std::string("not Kivo's\n")}}) {
+        QFile file(QString::fromStdString(name));
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        file.write(text.data(), qint64(text.size()));
+    }
+    QVERIFY(::chown(path.c_str(), kivo, kivo) == 0 && ::chmod(victim.c_str(), 0666) == 0);
+    if (link) {
+        QVERIFY(::symlink(victim.c_str(), planted.c_str()) == 0);
+        QVERIFY(::lchown(planted.c_str(), 4001, 4001) == 0);
+    } else {
+        QFile file(QString::fromStdString(planted));
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        file.write("leftover");
+        file.close();
+        QVERIFY(::chown(planted.c_str(), 4001, 4001) == 0 && ::chmod(planted.c_str(), 0600) == 0);
+    }
+    for (const std::string value : {"one", "two", "three"}) {
+        std::string out;
+        const int outcome = RunAs(
+            kivo, kivo, {}, [&] { return SaveName(path, value); }, out);
+        QVERIFY2(outcome == int(TProjectFile::TOutcome::Saved), out.c_str());
+        QCOMPARE(FileText(path), Saved(value));
+    }
+    QVERIFY(!QFileInfo(QString::fromStdString(path)).isSymbolicLink());
+    QCOMPARE(FileText(victim), std::string("not Kivo's\n"));
+    // The sticky folder keeps another user's file where it was; otherwise it went the way of a
+    // leftover.
+    const QFileInfo left(QString::fromStdString(planted));
+    QCOMPARE(left.exists() || left.isSymbolicLink(), sticky);
+    if (sticky && !link)
+        QCOMPARE(FileText(planted), std::string("leftover"));
+    QCOMPARE(Others(folder, {"p.kvo", "p.kvo.kivo-save"}), QStringList());
+#endif
+}
+
+namespace {
+
+// Notes each operation that puts something on the disk, and does it for real.
+class TDiskLog : public TFileSystem {
+public:
+    struct TStep {
+        enum { Write, Sync, Rename, SyncFolder } Kind;
+        std::string Name; // the file, or the folder
+        std::string To;   // a rename's new name
+        std::string Text; // what a write put in
+    };
+    std::vector<TStep> Steps;
+
+    int Write(const TFileHandle &file, std::string_view content) override {
+        Steps.push_back({TStep::Write, file.Name, {}, std::string(content)});
+        return TFileSystem::Write(file, content);
+    }
+    int Sync(const TFileHandle &file) override {
+        Steps.push_back({TStep::Sync, file.Name, {}, {}});
+        return TFileSystem::Sync(file);
+    }
+    int Rename(const std::string &from, const std::string &to) override {
+        Steps.push_back({TStep::Rename, from, to, {}});
+        return TFileSystem::Rename(from, to);
+    }
+    int SyncFolder(const std::string &folder) override {
+        Steps.push_back({TStep::SyncFolder, folder, {}, {}});
+        return TFileSystem::SyncFolder(folder);
+    }
+};
+
+// What path holds after a power cut that came after the first steps, on a disk that keeps a
+// file's content once the file was synced and a rename once its folder was; path held old, on
+// the disk, before.
+std::string AfterPowerCut(const std::string &path, const std::string &old,
+                          const std::vector<TDiskLog::TStep> &steps, std::size_t done) {
+    struct TFile {
+        std::string Now, Kept;
+    };
+    std::vector<TFile> files{{old, old}};
+    std::map<std::string, std::size_t> names{{path, 0}}; // as the system shows them
+    std::map<std::string, std::size_t> kept = names;     // as the disk keeps them
+    for (std::size_t i = 0; i < done; ++i) {
+        const TDiskLog::TStep &step = steps[i];
+        if (!names.count(step.Name) && step.Kind == TDiskLog::TStep::Write) {
+            files.push_back({});
+            names[step.Name] = files.size() - 1;
+        }
+        switch (step.Kind) {
+        case TDiskLog::TStep::Write:
+            files[names.at(step.Name)].Now = step.Text;
+            break;
+        case TDiskLog::TStep::Sync:
+            files[names.at(step.Name)].Kept = files[names.at(step.Name)].Now;
+            break;
+        case TDiskLog::TStep::Rename:
+            names[step.To] = names.at(step.Name);
+            names.erase(step.Name);
+            break;
+        case TDiskLog::TStep::SyncFolder:
+            for (const auto &[name, file] : names)
+                if (name.starts_with(step.Name))
+                    kept[name] = file;
+            for (auto it = kept.begin(); it != kept.end();)
+                it = it->first.starts_with(step.Name) && !names.count(it->first) ? kept.erase(it)
+                                                                                 : std::next(it);
+            break;
+        }
+    }
+    return kept.count(path) ? files[kept.at(path)].Kept : std::string("<gone>");
+}
+
+} // namespace
+
+// A power cut at any moment of a save leaves the old file or the new one, never an empty or cut
+// one; once the save has returned, the new one. And a folder that cannot be flushed fails the
+// save, naming the file.
+void TestDiskFaults::powerCut_leavesOldOrNewFile() {
+    QTemporaryDir dir;
+    const std::string path = QDir::toNativeSeparators(dir.filePath("p.kvo")).toStdString();
+    const std::string old = ProjectText(TwoVars) + Other;
+    {
+        QFile file(QString::fromStdString(path));
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        file.write(old.data(), qint64(old.size()));
+    }
+    for (const bool inPlace : {false, true}) {
+        // A second hard link: the file is written in place.
+#ifdef Q_OS_UNIX
+        if (inPlace)
+            QVERIFY(::link(path.c_str(), (path + "-link").c_str()) == 0);
+#else
+        if (inPlace)
+            break;
+#endif
+        const std::string before = FileText(path);
+        TDiskLog disk;
+        {
+            const TFileSystem::TUse use(disk);
+            QCOMPARE(SaveName(path, inPlace ? "in place" : "replaced", false),
+                     int(TProjectFile::TOutcome::Saved));
+        }
+        const std::string after = FileText(path);
+        QVERIFY(after != before);
+        for (std::size_t done = 0; done <= disk.Steps.size(); ++done) {
+            const std::string left = AfterPowerCut(path, before, disk.Steps, done);
+            QVERIFY2(left == before || left == after,
+                     qPrintable(QString("cut after %1 of %2 steps: %3 bytes")
+                                    .arg(done)
+                                    .arg(disk.Steps.size())
+                                    .arg(left.size())));
+        }
+        QCOMPARE(AfterPowerCut(path, before, disk.Steps, disk.Steps.size()), after);
+    }
+
+    TFaultyFileSystem disk;
+    disk.Fails = [](const std::string &operation, const std::string &) {
+        return operation == "sync folder";
+    };
+    QFile::remove(QString::fromStdString(path + "-link"));
+#ifdef Q_OS_UNIX
+    QCOMPARE(SaveName(path, "unflushed", false), 99);
 #endif
 }
 

@@ -27,12 +27,16 @@
 #include <cstdio>
 #include <cstdlib>
 #include <map>
+#include <optional>
 #include <random>
 #include <set>
 #include <thread>
 
 #ifdef Q_OS_UNIX
 #include <csignal>
+#include <fcntl.h>
+#include <grp.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 #endif
@@ -150,17 +154,47 @@ bool Whole(const QByteArray &text) {
 }
 
 // The child that stands in for an expert whose profile API rewrites the file in place and is
-// held off the processor halfway: it reads the file, counts it when it is not whole, changes
-// one value and writes it back, pausing between the two halves. It runs until a file "stop"
-// appears beside the project.
-int StallWriter(const std::string &dir, unsigned seed) {
+// held off the processor partway: it reads the file, counts it when it is not whole or does not
+// hold the value it wrote last (a rewrite lost), changes one value and writes it back, pausing
+// halfway through the file or right after the project's section, where the part written looks
+// whole. On POSIX it opens the way Wine's server does, without blocking, and counts every open
+// or write that fails. It runs until a file "stop" appears beside the project.
+int StallWriter(const std::string &dir, unsigned seed, bool afterSection) {
     const QString folder = QString::fromStdString(dir);
-    QFile file(folder + "/p.kvo");
+    const QString path = folder + "/p.kvo";
     std::mt19937 rng(seed);
     int rewrites = 0;
     int cut = 0;
+    int lost = 0;
+    int failed = 0;
+    QByteArray written;
+#ifdef Q_OS_UNIX
+    const auto readAll = [&](QByteArray &text) {
+        const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_NONBLOCK);
+        if (fd < 0)
+            return false;
+        text.clear();
+        char buffer[65536];
+        for (ssize_t n; (n = ::read(fd, buffer, sizeof buffer)) > 0;)
+            text.append(buffer, n);
+        ::close(fd);
+        return true;
+    };
+    int fd = -1;
+    const auto openWrite = [&] {
+        fd = ::open(QFile::encodeName(path).constData(), O_RDWR | O_NONBLOCK);
+        return fd >= 0 && ::ftruncate(fd, 0) == 0;
+    };
+    const auto write = [&](const QByteArray &part) {
+        return ::write(fd, part.constData(), size_t(part.size())) == part.size();
+    };
+    const auto close = [&] {
+        ::close(fd);
+    };
+#else
     // Opens as an expert should on Windows, where Kivo's rename holds the file for a moment: a
     // failed open is tried again for about 50 ms.
+    QFile file(path);
     const auto open = [&file](QIODevice::OpenMode mode) {
         for (int attempt = 0; attempt < 50; ++attempt) {
             if (file.open(mode))
@@ -169,27 +203,54 @@ int StallWriter(const std::string &dir, unsigned seed) {
         }
         return false;
     };
-    while (!QFileInfo::exists(folder + "/stop")) {
+    const auto readAll = [&](QByteArray &text) {
         if (!open(QIODevice::ReadOnly))
-            return 10;
-        QByteArray text = file.readAll();
+            return false;
+        text = file.readAll();
         file.close();
+        return true;
+    };
+    const auto openWrite = [&] {
+        return open(QIODevice::WriteOnly | QIODevice::Truncate | QIODevice::Unbuffered);
+    };
+    const auto write = [&](const QByteArray &part) {
+        return file.write(part) == part.size();
+    };
+    const auto close = [&] {
+        file.close();
+    };
+#endif
+    while (!QFileInfo::exists(folder + "/stop")) {
+        QByteArray text;
+        if (!readAll(text)) {
+            ++failed;
+            continue;
+        }
         if (!Whole(text))
             ++cut;
         const qsizetype at = text.indexOf("Var2_Value=");
         const qsizetype end = text.indexOf("\r\n", at);
-        if (at >= 0 && end > at)
-            text.replace(at, end - at, "Var2_Value=" + QByteArray::number(rewrites));
-        if (!open(QIODevice::WriteOnly | QIODevice::Truncate | QIODevice::Unbuffered))
-            return 11;
-        file.write(text.left(text.size() / 2));
+        if (at < 0 || end < at) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+            continue;
+        }
+        if (!written.isEmpty() && text.mid(at, end - at) != written)
+            ++lost;
+        written = "Var2_Value=" + QByteArray::number(rewrites);
+        text.replace(at, end - at, written);
+        const qsizetype pause = afterSection ? text.indexOf(OtherSection) : text.size() / 2;
+        if (!openWrite()) {
+            ++failed;
+            continue;
+        }
+        failed += write(text.left(pause)) ? 0 : 1;
         std::this_thread::sleep_for(std::chrono::milliseconds(5 + rng() % 16));
-        file.write(text.mid(text.size() / 2));
-        file.close();
+        failed += write(text.mid(pause)) ? 0 : 1;
+        close();
         ++rewrites;
         std::this_thread::sleep_for(std::chrono::milliseconds(rng() % 8));
     }
-    std::printf("rewrites=%d cut=%d\n", rewrites, cut);
+    std::printf("rewrites=%d lost=%d cut=%d failed=%d\n", rewrites, lost, cut, failed);
     return 0;
 }
 
@@ -251,6 +312,7 @@ class TestKillSave : public QObject {
 private slots:
     void killedMidSave_leavesOldOrNewFileWhole();
     void secondKivoSaving_noReadFindsTheFileCut();
+    void expertStalledMidWrite_saveNeverCutsTheFile_data();
     void expertStalledMidWrite_saveNeverCutsTheFile();
 
 private:
@@ -309,10 +371,45 @@ void TestKillSave::secondKivoSaving_noReadFindsTheFileCut() {
     QCOMPARE(ini.ReadString("Kivo 1.0", "Var3_Value", ""), "29-" + std::to_string(Saves));
 }
 
+// Where the system cannot tell of writers, for the rows that say so.
+class TNoWatch : public TFileSystem {
+public:
+    bool WatchTellsWriters(const std::string &) override { return false; }
+};
+
+void TestKillSave::expertStalledMidWrite_saveNeverCutsTheFile_data() {
+    QTest::addColumn<bool>("watch");        // the system tells of writers
+    QTest::addColumn<bool>("afterSection"); // the part written before the pause looks whole
+    QTest::addColumn<int>("uid");           // the writer's and the file's owner; 0: this user
+#ifdef Q_OS_LINUX
+    QTest::newRow("watched, paused after the project's section") << true << true << 0;
+    QTest::newRow("watched, another user's file") << true << true << 4001;
+#endif
+    QTest::newRow("not watched, paused halfway") << false << false << 0;
+}
+
 void TestKillSave::expertStalledMidWrite_saveNeverCutsTheFile() {
+    QFETCH(bool, watch);
+    QFETCH(bool, afterSection);
+    QFETCH(int, uid);
+    TNoWatch blind;
+    std::optional<TFileSystem::TUse> noWatch;
+    if (!watch)
+        noWatch.emplace(blind);
     TKivoFixture f;
     QProcess writer;
-    writer.setProcessEnvironment(Prepare(f.Dir, "stall 5"));
+    QProcessEnvironment env =
+        Prepare(f.Dir, QString("stall 5 %1").arg(afterSection ? "section" : "half"));
+#ifdef Q_OS_UNIX
+    if (uid != 0) {
+        if (::geteuid() != 0)
+            QSKIP("only root can give the file to another user");
+        QVERIFY(::chmod(QFile::encodeName(f.Dir.path()).constData(), 0777) == 0);
+        QVERIFY(::chown(QFile::encodeName(f.Dir.filePath("p.kvo")).constData(), uid, uid) == 0);
+        env.insert("KIVO_KILLSAVE_UID", QString::number(uid));
+    }
+#endif
+    writer.setProcessEnvironment(env);
     Application->SetExeName(f.Path("kivo"));
     f.Show();
     QVERIFY(MainForm->ProjectOpen);
@@ -336,10 +433,18 @@ void TestKillSave::expertStalledMidWrite_saveNeverCutsTheFile() {
     const QByteArray summary = writer.readAllStandardOutput().trimmed();
     qInfo("saved=%d of 60; writer: %s", saved, summary.constData());
     QVERIFY2(writer.exitCode() == 0, writer.readAllStandardError().constData());
-    QVERIFY2(summary.endsWith(" cut=0"), summary.constData());
+    // No save merged into a file cut short, and no open or write of the writer failed.
+    QVERIFY2(summary.endsWith(" cut=0 failed=0"), summary.constData());
     QVERIFY(f.Exceptions.empty());
     QVERIFY(Whole(QByteArray::fromStdString(f.Read("p.kvo"))));
     QVERIFY(saved > 0);
+#ifdef Q_OS_UNIX
+    if (uid != 0) {
+        struct stat info {};
+        QVERIFY(::stat(QFile::encodeName(f.Dir.filePath("p.kvo")).constData(), &info) == 0);
+        QCOMPARE(int(info.st_uid), uid);
+    }
+#endif
 }
 
 void TestKillSave::killedMidSave_leavesOldOrNewFileWhole() {
@@ -475,8 +580,16 @@ int main(int argc, char *argv[]) {
         const QStringList mode = qEnvironmentVariable(ModeVar).split(' ');
         if (mode.size() == 4 && mode[0] == "saves")
             return SaveTimes(dir, mode[1].toInt(), mode[2].toInt(), mode[3].toUInt());
-        if (mode.size() == 2 && mode[0] == "stall")
-            return StallWriter(dir, mode[1].toUInt());
+        if (mode.size() == 3 && mode[0] == "stall") {
+#ifdef Q_OS_UNIX
+            // As the terminal's own user, where the test says so.
+            if (const uid_t uid = qEnvironmentVariableIntValue("KIVO_KILLSAVE_UID"))
+                if (::setgroups(0, nullptr) != 0 || ::setresgid(uid, uid, uid) != 0 ||
+                    ::setresuid(uid, uid, uid) != 0)
+                    return 12;
+#endif
+            return StallWriter(dir, mode[1].toUInt(), mode[2] == "section");
+        }
         return 2;
     }
     if (qEnvironmentVariableIsSet(ChildVar)) {
