@@ -17,6 +17,9 @@ namespace {
 
 // The columns, in the order of the file; the header row names them.
 constexpr int Columns = 13;
+// The byte order mark makes a spreadsheet opened by a double-click read the file as UTF-8, not in
+// the system's ANSI code page.
+constexpr char ByteOrderMark[] = "\xEF\xBB\xBF";
 constexpr char Header[] = "time_utc,project,variable,title,old_value,new_value,old_status,"
                           "new_status,kind,outcome,reason,change_time_utc,taken_after_s\r\n";
 
@@ -41,6 +44,36 @@ void AppendField(QByteArray &line, const QByteArray &field) {
     }
 }
 
+// Optional sign, digits, optional decimals: what a spreadsheet shows as the number it is.
+bool PlainNumber(QByteArrayView field) {
+    qsizetype i = !field.empty() && (field[0] == '+' || field[0] == '-') ? 1 : 0;
+    const auto digits = [&] {
+        const qsizetype from = i;
+        while (i < field.size() && field[i] >= '0' && field[i] <= '9')
+            ++i;
+        return i > from;
+    };
+    if (!digits())
+        return false;
+    if (i < field.size() && field[i] == '.') {
+        ++i;
+        if (!digits())
+            return false;
+    }
+    return i == field.size();
+}
+
+// A spreadsheet evaluates a cell that begins with one of "=+-@", a tab or a carriage return, and
+// the titles and values come from a project file anybody may have written. Such text is written
+// with a ' in front, and so is text that begins with ' itself: a reader takes exactly one leading
+// ' away and has the value back. Numbers keep their sign.
+QByteArray TextField(const QString &text) {
+    QByteArray field = text.toUtf8();
+    if (!field.isEmpty() && std::memchr("=+-@\t\r'", field[0], 7) && !PlainNumber(field))
+        field.prepend('\'');
+    return field;
+}
+
 QByteArray TimeField(const QDateTime &time) {
     return time.isValid() ? time.toUTC().toString(Qt::ISODateWithMs).toLatin1() : QByteArray();
 }
@@ -49,16 +82,16 @@ QByteArray RecordLine(const TJournalRecord &r) {
     const bool taken = r.Outcome == QLatin1String("taken");
     const std::array<QByteArray, Columns> fields = {
         TimeField(r.Time),
-        r.Project.toUtf8(),
+        TextField(r.Project),
         QByteArray::number(r.Variable),
-        r.Title.toUtf8(),
-        r.OldValue.toUtf8(),
-        r.NewValue.toUtf8(),
+        TextField(r.Title),
+        TextField(r.OldValue),
+        TextField(r.NewValue),
         QByteArray::number(r.OldStatus),
         QByteArray::number(r.NewStatus),
-        r.Kind.toUtf8(),
-        r.Outcome.toUtf8(),
-        r.Reason.toUtf8(),
+        TextField(r.Kind),
+        TextField(r.Outcome),
+        TextField(r.Reason),
         TimeField(r.ChangeTime),
         taken ? QByteArray::number(r.TakenAfter, 'f', 3) : QByteArray(),
     };
@@ -132,8 +165,10 @@ bool ToTime(const std::string &field, QDateTime &time) {
     return time.isValid();
 }
 
+// The text a field written by TextField holds.
 QString Text(const std::string &field) {
-    return QString::fromUtf8(field.data(), qsizetype(field.size()));
+    const qsizetype mark = field.starts_with('\'') ? 1 : 0;
+    return QString::fromUtf8(field.data() + mark, qsizetype(field.size()) - mark);
 }
 
 // The record a row holds; false for a row that is none (the header among them).
@@ -220,9 +255,7 @@ bool TJournal::Append(const TJournalRecord &record) {
                 QByteArray bytes;
                 const qint64 size = out.size();
                 if (size == 0) {
-                    // The byte order mark makes a spreadsheet opened by a double-click read the
-                    // file as UTF-8, not in the system's ANSI code page.
-                    bytes = QByteArray("\xEF\xBB\xBF") + Header;
+                    bytes = QByteArray(ByteOrderMark) + Header;
                 } else {
                     // A line cut short (a full disk, a crash) would swallow this record.
                     char last = 0;

