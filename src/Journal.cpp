@@ -5,6 +5,7 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QStandardPaths>
+#include <QTemporaryFile>
 
 #include <algorithm>
 #include <array>
@@ -196,6 +197,26 @@ bool ToRecord(const std::vector<std::string> &f, TJournalRecord &r) {
     return true;
 }
 
+// Puts the journal in place holding the byte order mark and the header row. They are written to
+// a file of their own beside it, which a rename that never replaces a file moves into place: of
+// copies of Kivo journalling a project's first change at once, one makes the journal and the
+// others find it made, so the header is never written twice. Empty when the journal is there;
+// why it is not otherwise.
+QString MakeWithHeader(const QString &file) {
+    QTemporaryFile made(file + QLatin1String(".XXXXXX"));
+    if (!made.open())
+        return made.errorString();
+    const QByteArray bytes = QByteArray(ByteOrderMark) + Header;
+    if (made.write(bytes) != bytes.size() || !made.flush())
+        return made.errorString();
+    if (made.rename(file)) {
+        made.setAutoRemove(false);
+        return {};
+    }
+    // Another copy made it first; ours goes with the QTemporaryFile.
+    return QFileInfo::exists(file) ? QString() : made.errorString();
+}
+
 } // namespace
 
 TJournal::TJournal(QObject *parent) : QObject(parent) {}
@@ -242,6 +263,9 @@ bool TJournal::Append(const TJournalRecord &record) {
         } else if (info.exists() && !info.isFile()) {
             // Opening a folder fails at once, but a pipe would wait for a reader.
             written = fail(QStringLiteral("something other than a file has its name"));
+        } else if (const QString why = info.exists() ? QString() : MakeWithHeader(file);
+                   !why.isEmpty()) {
+            written = fail(why);
         } else {
             // Open, append, close: the record is with the system before the save returns, and
             // nothing stays open between changes. It is not synced to the disk: that would cost
@@ -255,6 +279,7 @@ bool TJournal::Append(const TJournalRecord &record) {
                 QByteArray bytes;
                 const qint64 size = out.size();
                 if (size == 0) {
+                    // A journal emptied by hand gets its header back.
                     bytes = QByteArray(ByteOrderMark) + Header;
                 } else {
                     // A line cut short (a full disk, a crash) would swallow this record.

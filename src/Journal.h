@@ -33,7 +33,8 @@ struct TJournalRecord {
 // milliseconds, taken_after_s in seconds with three decimals, CRLF line ends, a byte order mark.
 // A text that begins with a character a spreadsheet would evaluate ("=+-@", a tab, a carriage
 // return), and not a plain number, is written with a ' in front, as is one that begins with '
-// itself: a reader takes exactly one leading ' away.
+// itself: a reader takes exactly one leading ' away. Only the copy of Kivo that makes the file
+// writes the header.
 class TJournal : public QObject {
     Q_OBJECT
     Q_DISABLE_COPY_MOVE(TJournal)

@@ -10,7 +10,16 @@
 #include <QStandardPaths>
 #include <QTableView>
 
+#include <array>
+#include <cstdio>
+#include <cstdlib>
+#include <iostream>
+#include <string>
+
 namespace {
+
+// Set for a child of this executable: a copy of Kivo journalling into the data folder it names.
+constexpr char ChildVar[] = "KIVO_TEST_JOURNAL_DATA";
 
 TJournalRecord Record(const QString &project, const QDateTime &time, int variable,
                       const QString &outcome) {
@@ -66,6 +75,23 @@ bool Marked(const QString &value) {
            !number.match(value).hasMatch();
 }
 
+// A child: for each project read from stdin, journals one change of the variable and says so.
+int JournalEachLine(const QString &data, int variable) {
+    TJournal journal;
+    for (std::string line; std::getline(std::cin, line);) {
+        const QString project = QString::fromStdString(line).trimmed();
+        if (!TJournal::FileFor(project).startsWith(data))
+            return 3; // not into the real data folder
+        if (!journal.Append(Record(project, QDateTime::currentDateTimeUtc(), variable, "saved"))) {
+            std::fprintf(stderr, "%s\n", qPrintable(journal.Error()));
+            return 1;
+        }
+        std::printf("\n");
+        std::fflush(stdout);
+    }
+    return 0;
+}
+
 // The file's thirteen columns of a record, as a reader of the file must find them.
 QStringList Fields(const TJournalRecord &r) {
     const auto time = [](const QDateTime &t) {
@@ -95,6 +121,7 @@ private slots:
     void initTestCase();
     void roundTripPastDamage();
     void readByPythonCsv();
+    void firstChangesAtOnce();
     void folderInPlaceOfFile();
     void historyPairsTakenAndShowsRefusals();
 
@@ -178,6 +205,45 @@ void TestJournal::readByPythonCsv() {
     }
 }
 
+void TestJournal::firstChangesAtOnce() {
+    std::array<QProcess, 3> copies;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(ChildVar, FDir.path());
+    for (size_t i = 0; i < copies.size(); ++i) {
+        copies[i].setProcessEnvironment(env);
+        copies[i].start(QCoreApplication::applicationFilePath(), {QString::number(i + 1)});
+    }
+    // Each round the copies are let go at once on a project not journalled yet.
+    for (int round = 0; round < 100; ++round) {
+        const QString project = Project(QStringLiteral("first%1.kvo").arg(round));
+        for (QProcess &copy : copies) {
+            copy.write(project.toUtf8() + '\n');
+            copy.waitForBytesWritten(30000);
+        }
+        for (QProcess &copy : copies) {
+            while (!copy.canReadLine())
+                QVERIFY2(copy.waitForReadyRead(30000), copy.readAllStandardError().constData());
+            copy.readLine();
+        }
+        QFile file(TJournal::FileFor(project));
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        const QByteArray bytes = file.readAll();
+        QVERIFY(bytes.startsWith("\xEF\xBB\xBFtime_utc,"));
+        QCOMPARE(bytes.count("\xEF\xBB\xBF"), 1);
+        QCOMPARE(bytes.count("time_utc,project,"), 1);
+        QCOMPARE(TJournal::Load(project).size(), copies.size());
+    }
+    for (QProcess &copy : copies) {
+        copy.closeWriteChannel();
+        QVERIFY(copy.waitForFinished(30000));
+        QCOMPARE(copy.exitCode(), 0);
+    }
+    // The losers' files with the header are gone.
+    const QDir folder = QFileInfo(TJournal::FileFor(Project("x.kvo"))).dir();
+    QCOMPARE(folder.entryList(QDir::Files).filter(QRegularExpression("\\.csv$")),
+             folder.entryList(QDir::Files));
+}
+
 void TestJournal::folderInPlaceOfFile() {
     const QString project = Project("blocked.kvo");
     const QString file = TJournal::FileFor(project);
@@ -229,5 +295,15 @@ void TestJournal::historyPairsTakenAndShowsRefusals() {
     QCOMPARE(cell(0, 3), QStringLiteral("taken after 1.5 s"));
 }
 
-QTEST_MAIN(TestJournal)
+int main(int argc, char *argv[]) {
+    if (qEnvironmentVariableIsSet(ChildVar)) {
+        QCoreApplication app(argc, argv); // the same application name, so the same folder
+        return argc == 2 ? JournalEachLine(qEnvironmentVariable(ChildVar), std::atoi(argv[1])) : 2;
+    }
+    QApplication app(argc, argv);
+    app.setAttribute(Qt::AA_Use96Dpi, true);
+    TestJournal test;
+    QTEST_SET_MAIN_SOURCE_PATH
+    return QTest::qExec(&test, argc, argv);
+}
 #include "tst_journal.moc"
