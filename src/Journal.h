@@ -47,7 +47,7 @@ public:
     static QString FileFor(const QString &project);
     // Appends the record to its project's journal, making the folder and the header row where
     // missing. False when the file cannot be written; Error() then says why, naming the file.
-    bool Append(const TJournalRecord &record);
+    [[nodiscard]] bool Append(const TJournalRecord &record);
     QString Error() const { return FError; }
     // The project's journal, in the order written; none for a missing or unreadable file. Rows
     // that are not records (a header, a broken line) are skipped; text has its leading ' taken
