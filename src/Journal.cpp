@@ -5,6 +5,7 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QStandardPaths>
+#include <QTemporaryFile>
 
 #include <algorithm>
 #include <array>
@@ -17,6 +18,9 @@ namespace {
 
 // The columns, in the order of the file; the header row names them.
 constexpr int Columns = 13;
+// The byte order mark makes a spreadsheet opened by a double-click read the file as UTF-8, not in
+// the system's ANSI code page.
+constexpr char ByteOrderMark[] = "\xEF\xBB\xBF";
 constexpr char Header[] = "time_utc,project,variable,title,old_value,new_value,old_status,"
                           "new_status,kind,outcome,reason,change_time_utc,taken_after_s\r\n";
 
@@ -41,6 +45,36 @@ void AppendField(QByteArray &line, const QByteArray &field) {
     }
 }
 
+// Optional sign, digits, optional decimals: what a spreadsheet shows as the number it is.
+bool PlainNumber(QByteArrayView field) {
+    qsizetype i = !field.empty() && (field[0] == '+' || field[0] == '-') ? 1 : 0;
+    const auto digits = [&] {
+        const qsizetype from = i;
+        while (i < field.size() && field[i] >= '0' && field[i] <= '9')
+            ++i;
+        return i > from;
+    };
+    if (!digits())
+        return false;
+    if (i < field.size() && field[i] == '.') {
+        ++i;
+        if (!digits())
+            return false;
+    }
+    return i == field.size();
+}
+
+// A spreadsheet evaluates a cell that begins with one of "=+-@", a tab or a carriage return, and
+// the titles and values come from a project file anybody may have written. Such text is written
+// with a ' in front, and so is text that begins with ' itself: a reader takes exactly one leading
+// ' away and has the value back. Numbers keep their sign.
+QByteArray TextField(const QString &text) {
+    QByteArray field = text.toUtf8();
+    if (!field.isEmpty() && std::memchr("=+-@\t\r'", field[0], 7) && !PlainNumber(field))
+        field.prepend('\'');
+    return field;
+}
+
 QByteArray TimeField(const QDateTime &time) {
     return time.isValid() ? time.toUTC().toString(Qt::ISODateWithMs).toLatin1() : QByteArray();
 }
@@ -49,16 +83,16 @@ QByteArray RecordLine(const TJournalRecord &r) {
     const bool taken = r.Outcome == QLatin1String("taken");
     const std::array<QByteArray, Columns> fields = {
         TimeField(r.Time),
-        r.Project.toUtf8(),
+        TextField(r.Project),
         QByteArray::number(r.Variable),
-        r.Title.toUtf8(),
-        r.OldValue.toUtf8(),
-        r.NewValue.toUtf8(),
+        TextField(r.Title),
+        TextField(r.OldValue),
+        TextField(r.NewValue),
         QByteArray::number(r.OldStatus),
         QByteArray::number(r.NewStatus),
-        r.Kind.toUtf8(),
-        r.Outcome.toUtf8(),
-        r.Reason.toUtf8(),
+        TextField(r.Kind),
+        TextField(r.Outcome),
+        TextField(r.Reason),
         TimeField(r.ChangeTime),
         taken ? QByteArray::number(r.TakenAfter, 'f', 3) : QByteArray(),
     };
@@ -132,8 +166,10 @@ bool ToTime(const std::string &field, QDateTime &time) {
     return time.isValid();
 }
 
+// The text a field written by TextField holds.
 QString Text(const std::string &field) {
-    return QString::fromUtf8(field.data(), qsizetype(field.size()));
+    const qsizetype mark = field.starts_with('\'') ? 1 : 0;
+    return QString::fromUtf8(field.data() + mark, qsizetype(field.size()) - mark);
 }
 
 // The record a row holds; false for a row that is none (the header among them).
@@ -159,6 +195,26 @@ bool ToRecord(const std::vector<std::string> &f, TJournalRecord &r) {
     r.Outcome = Text(f[9]);
     r.Reason = Text(f[10]);
     return true;
+}
+
+// Puts the journal in place holding the byte order mark and the header row. They are written to
+// a file of their own beside it, which a rename that never replaces a file moves into place: of
+// copies of Kivo journalling a project's first change at once, one makes the journal and the
+// others find it made, so the header is never written twice. Empty when the journal is there;
+// why it is not otherwise.
+QString MakeWithHeader(const QString &file) {
+    QTemporaryFile made(file + QLatin1String(".XXXXXX"));
+    if (!made.open())
+        return made.errorString();
+    const QByteArray bytes = QByteArray(ByteOrderMark) + Header;
+    if (made.write(bytes) != bytes.size() || !made.flush())
+        return made.errorString();
+    if (made.rename(file)) {
+        made.setAutoRemove(false);
+        return {};
+    }
+    // Another copy made it first; ours goes with the QTemporaryFile.
+    return QFileInfo::exists(file) ? QString() : made.errorString();
 }
 
 } // namespace
@@ -207,6 +263,9 @@ bool TJournal::Append(const TJournalRecord &record) {
         } else if (info.exists() && !info.isFile()) {
             // Opening a folder fails at once, but a pipe would wait for a reader.
             written = fail(QStringLiteral("something other than a file has its name"));
+        } else if (const QString why = info.exists() ? QString() : MakeWithHeader(file);
+                   !why.isEmpty()) {
+            written = fail(why);
         } else {
             // Open, append, close: the record is with the system before the save returns, and
             // nothing stays open between changes. It is not synced to the disk: that would cost
@@ -220,9 +279,8 @@ bool TJournal::Append(const TJournalRecord &record) {
                 QByteArray bytes;
                 const qint64 size = out.size();
                 if (size == 0) {
-                    // The byte order mark makes a spreadsheet opened by a double-click read the
-                    // file as UTF-8, not in the system's ANSI code page.
-                    bytes = QByteArray("\xEF\xBB\xBF") + Header;
+                    // A journal emptied by hand gets its header back.
+                    bytes = QByteArray(ByteOrderMark) + Header;
                 } else {
                     // A line cut short (a full disk, a crash) would swallow this record.
                     char last = 0;

@@ -30,7 +30,11 @@ struct TJournalRecord {
 // row) in the per-user data folder, under journal/, named after the project and a short hash of
 // its full path. Each record is appended and flushed at once. Nothing is written beside the
 // project. A spreadsheet or a script reads the file as it stands: times in ISO 8601 UTC with
-// milliseconds, taken_after_s in seconds with three decimals, CRLF line ends, no byte order mark.
+// milliseconds, taken_after_s in seconds with three decimals, CRLF line ends, a byte order mark.
+// A text that begins with a character a spreadsheet would evaluate ("=+-@", a tab, a carriage
+// return), and not a plain number, is written with a ' in front, as is one that begins with '
+// itself: a reader takes exactly one leading ' away. Only the copy of Kivo that makes the file
+// writes the header.
 class TJournal : public QObject {
     Q_OBJECT
     Q_DISABLE_COPY_MOVE(TJournal)
@@ -43,12 +47,12 @@ public:
     static QString FileFor(const QString &project);
     // Appends the record to its project's journal, making the folder and the header row where
     // missing. False when the file cannot be written; Error() then says why, naming the file.
-    bool Append(const TJournalRecord &record);
+    [[nodiscard]] bool Append(const TJournalRecord &record);
     QString Error() const { return FError; }
     // The project's journal, in the order written; none for a missing or unreadable file. Rows
-    // that are not records (a header, a broken line) are skipped. Only the last tailBytes of the
-    // file are read, so that a journal grown over years gives its newest records rather than
-    // all of them at once.
+    // that are not records (a header, a broken line) are skipped; text has its leading ' taken
+    // away. Only the last tailBytes of the file are read, so that a journal grown over years
+    // gives its newest records rather than all of them at once.
     static constexpr qint64 LoadTailBytes = 8 << 20; // some 40 000 records
     static std::vector<TJournalRecord> Load(const QString &project,
                                             qint64 tailBytes = LoadTailBytes);

