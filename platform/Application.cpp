@@ -113,7 +113,9 @@ void TApplication::DestroyForms() {
 }
 
 int TApplication::MessageBox(const std::string &text, const std::string &caption, int flags,
-                             const QRect &uncovered) {
+                             const QRect &uncovered, const std::string &detail) {
+    if (FMessageDetailHook)
+        FMessageDetailHook(detail);
     if (FMessageBoxHook)
         return FMessageBoxHook(text, caption, flags);
 
@@ -123,6 +125,9 @@ int TApplication::MessageBox(const std::string &text, const std::string &caption
     box.setWindowTitle(ToQString(caption));
     box.setTextFormat(Qt::PlainText);
     box.setText(ToQString(text));
+    // The informative text, like a tooltip, takes text that looks like markup as rich text.
+    if (!detail.empty())
+        box.setInformativeText(PlainToolTip(ToQString(detail)));
     const bool yesNo = (flags & MB_TYPEMASK) == MB_YESNO;
     if ((flags & MB_ICONMASK) == MB_ICONEXCLAMATION)
         box.setIcon(QMessageBox::Warning);

@@ -47,9 +47,10 @@ public:
 
     // A modal box with the text shown as plain text; returns IDOK, IDYES or IDNO. Yes and No
     // answer to Alt+Y and Alt+N. A valid uncovered (in global coordinates) is left visible: the
-    // box moves above or below it where the screen has room.
+    // box moves above or below it where the screen has room. A detail goes as a second
+    // paragraph under the text, for what the text alone leaves open.
     int MessageBox(const std::string &text, const std::string &caption, int flags,
-                   const QRect &uncovered = QRect());
+                   const QRect &uncovered = QRect(), const std::string &detail = std::string());
     // The standard exception display: a modal box with the exception's message.
     void ShowException(const std::exception &e);
     // Shows whatever is being handled now (call from a catch block).
@@ -66,8 +67,11 @@ public:
     // Test seam: answer message boxes and exception displays without a window.
     using MessageBoxHook =
         std::function<int(const std::string &text, const std::string &caption, int flags)>;
+    // Told each message box's detail (empty for none) just before the box is shown or answered.
+    using MessageDetailHook = std::function<void(const std::string &detail)>;
     using ExceptionHook = std::function<void(const std::string &message)>;
     void SetMessageBoxHook(MessageBoxHook hook) { FMessageBoxHook = std::move(hook); }
+    void SetMessageDetailHook(MessageDetailHook hook) { FMessageDetailHook = std::move(hook); }
     void SetExceptionHook(ExceptionHook hook) { FExceptionHook = std::move(hook); }
     void SetExeName(std::string path) { FExeName = std::move(path); }
     void SetArguments(std::vector<std::string> arguments) {
@@ -82,6 +86,7 @@ private:
     std::vector<QPointer<QWidget>> FForms;
     QWidget *FMainForm = nullptr;
     MessageBoxHook FMessageBoxHook;
+    MessageDetailHook FMessageDetailHook;
     ExceptionHook FExceptionHook;
     std::string FExeName;
     std::vector<std::string> FArguments;

@@ -273,10 +273,13 @@ double StrToFloat(const std::string &text) {
 }
 
 TShortDateFormat ShortDateFormatFrom(const QString &qtFormat) {
-    // Walks the format up to its second day, month or year field, skipping quoted text and
-    // weekday names (ddd, dddd); remembers the first field and the first ASCII punctuation after.
+    // Walks the format, skipping quoted text and weekday names (ddd, dddd); remembers the first
+    // day, month or year field, the first ASCII punctuation between it and the second, and the
+    // width of the first year field.
     char16_t firstField = 0;
+    bool secondField = false;
     char separator = 0;
+    qsizetype yearRun = 0;
     bool quoted = false;
     for (qsizetype i = 0; i < qtFormat.size();) {
         const char16_t c = qtFormat[i].unicode();
@@ -286,10 +289,13 @@ TShortDateFormat ShortDateFormatFrom(const QString &qtFormat) {
         if (c == '\'') {
             quoted = (run % 2 != 0) != quoted; // '' is a quote inside or outside quoted text
         } else if (!quoted && ((c == 'd' && run <= 2) || c == 'M' || c == 'y')) {
-            if (firstField != 0)
-                break;
-            firstField = c;
-        } else if (!quoted && firstField != 0 && separator == 0 && isAsciiPunct(c)) {
+            secondField = firstField != 0;
+            if (firstField == 0)
+                firstField = c;
+            if (c == 'y' && yearRun == 0)
+                yearRun = run;
+        } else if (!quoted && firstField != 0 && !secondField && separator == 0 &&
+                   isAsciiPunct(c)) {
             separator = char(c);
         }
         i += run;
@@ -297,6 +303,7 @@ TShortDateFormat ShortDateFormatFrom(const QString &qtFormat) {
     if (firstField == 0 || separator == 0)
         return {};
     TShortDateFormat format;
+    format.YearDigits = yearRun == 2 ? 2 : 4;
     format.FieldOrder = firstField == 'd'   ? TShortDateFormat::DMY
                         : firstField == 'y' ? TShortDateFormat::YMD
                                             : TShortDateFormat::MDY;

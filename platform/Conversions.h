@@ -24,15 +24,16 @@ bool TryStrToInt(const std::string &text, std::int32_t &value);
 // Throws EConvertError unless the text is a finite number with DecimalSeparator as its point.
 double StrToFloat(const std::string &text);
 
-// The field order and separator of a short date format.
+// The field order, separator and year width of a short date format.
 struct TShortDateFormat {
     enum Order { DMY, MDY, YMD };
     Order FieldOrder = MDY;
     char Separator = '/';
+    int YearDigits = 4; // 2 where the format writes the year as "yy"
 };
 
-// Reads the order and separator from a Qt date format such as "dd.MM.yyyy"; a format without
-// a separator between its first two fields gives month/day/year with '/'.
+// Reads the order, separator and year width from a Qt date format such as "dd.MM.yyyy"; a
+// format without a separator between its first two fields gives month/day/year with '/'.
 TShortDateFormat ShortDateFormatFrom(const QString &qtFormat);
 // The system's short date format, read once.
 const TShortDateFormat &SystemShortDateFormat();

@@ -4,6 +4,7 @@
 #include "CodePage.h"
 #include "Conversions.h"
 #include "Mainformunit.h"
+#include "ValueCheck.h"
 
 #include <QFontMetrics>
 #include <QShowEvent>
@@ -34,15 +35,16 @@ const char *TypeName(std::int32_t type) {
 // The system's short date format as StrToDate reads it, for example "MM/dd/yyyy".
 QString DateFormatHint(const TShortDateFormat &format) {
     const QString sep(QLatin1Char(format.Separator));
+    const QString year = format.YearDigits == 2 ? "yy" : "yyyy";
     switch (format.FieldOrder) {
     case TShortDateFormat::DMY:
-        return "dd" + sep + "MM" + sep + "yyyy";
+        return "dd" + sep + "MM" + sep + year;
     case TShortDateFormat::YMD:
-        return "yyyy" + sep + "MM" + sep + "dd";
+        return year + sep + "MM" + sep + "dd";
     case TShortDateFormat::MDY:
         break;
     }
-    return "MM" + sep + "dd" + sep + "yyyy";
+    return "MM" + sep + "dd" + sep + year;
 }
 
 // The text as it fits into width on two lines at most: broken after a word where the first line
@@ -67,24 +69,10 @@ QString TwoLines(const QString &text, const QFont &font, int width) {
            QFontMetrics(font).elidedText(text.mid(end), Qt::ElideRight, width);
 }
 
-// Throws when the text is not a value of the type; other types take any text.
-void CheckValue(std::int32_t type, const std::string &text) {
-    // A line break or NUL would let a value write lines of its own into the project file.
-    if (text.find_first_of(std::string("\r\n\0", 3)) != std::string::npos)
-        throw EConvertError("line break in value");
-    switch (type) {
-    case vtInteger:
-        StrToInt(text);
-        break;
-    case vtDouble:
-        StrToFloat(text);
-        break;
-    case vtDate:
-        StrToDate(text);
-        break;
-    default:
-        break;
-    }
+// The second paragraph of a refusal: what was expected, with an example where the type has one.
+std::string RefusalDetail(const char *refusal, std::int32_t type) {
+    const std::string example = ExampleFor(type, SystemShortDateFormat());
+    return refusal + (example.empty() ? std::string() : " such as " + example) + ".";
 }
 
 } // namespace
@@ -170,15 +158,19 @@ void TVarChangeForm::Button1Click() {
     // Text the user left as shown keeps the stored bytes, whatever they hold. Typed text the
     // code page cannot carry is refused: a '?' in its place would store what nobody typed.
     std::string text = FShownValue;
-    bool valid =
-        Edit1->text() == ProjectToQString(FShownValue) || ProjectFromQString(Edit1->text(), text);
-    try {
-        CheckValue(slot.Type, text);
-    } catch (...) {
-        valid = false;
-    }
-    if (!valid) {
-        Application->MessageBox("Variable value is incorrect", "Warning", MB_OK);
+    const char *refusal = nullptr;
+    if (Edit1->text() == ProjectToQString(FShownValue) || ProjectFromQString(Edit1->text(), text))
+        refusal = RefusalFor(slot.Type, text, SystemShortDateFormat());
+    else if (ExpectationFor(slot.Type)) // no number or date holds such characters
+        refusal = ExpectationFor(slot.Type);
+    else
+        refusal = "Text in characters of the expert's code page";
+    if (refusal) {
+        Application->MessageBox("Variable value is incorrect", "Warning", MB_OK, QRect(),
+                                RefusalDetail(refusal, slot.Type));
+        // The text stays, selected, to be corrected or typed over.
+        Edit1->setFocus();
+        Edit1->selectAll();
         return;
     }
     // Judged against what the dialog showed: OK without typing puts nothing back, also when the

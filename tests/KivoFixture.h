@@ -34,12 +34,14 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 struct TShownMessage {
     std::string Text;
     std::string Caption;
     int Flags = 0;
+    std::string Detail;
 };
 
 class TKivoFixture {
@@ -57,9 +59,10 @@ public:
         // The journal too: the user's data folder is the folder "data".
         FOldDataHome = qgetenv("XDG_DATA_HOME");
         qputenv("XDG_DATA_HOME", QFile::encodeName(QString::fromStdString(Path("data"))));
+        Application->SetMessageDetailHook([this](const std::string &detail) { FDetail = detail; });
         Application->SetMessageBoxHook(
             [this](const std::string &text, const std::string &caption, int flags) {
-                Messages.push_back({text, caption, flags});
+                Messages.push_back({text, caption, flags, std::exchange(FDetail, {})});
                 if (OnMessage)
                     OnMessage(Messages.back());
                 if ((flags & MB_TYPEMASK) != MB_YESNO)
@@ -87,6 +90,7 @@ public:
         AboutForm = nullptr;
         VarChangeForm = nullptr;
         Application->SetMessageBoxHook({});
+        Application->SetMessageDetailHook({});
         Application->SetExceptionHook({});
         TOpenDialog::SetExecuteHook({});
         for (const auto &[name, old] : {std::pair{"XDG_CONFIG_HOME", FOldConfigHome},
@@ -147,6 +151,7 @@ public:
 private:
     std::unique_ptr<TApplication> FApp;
     bool FCreated = false;
+    std::string FDetail; // of the message box being answered
     QByteArray FOldConfigHome;
     QByteArray FOldDataHome;
 };

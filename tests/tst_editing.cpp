@@ -4,6 +4,7 @@
 #include "Grid.h"
 #include "IniFile.h"
 #include "Journal.h"
+#include "ValueCheck.h"
 
 #include <QDateTime>
 #include <QLabel>
@@ -66,6 +67,9 @@ private slots:
     void doubleClick_doesNothingWithoutVariables();
     void keyboard_enterActsAsDoubleClick();
     void keyboard_secondEnterAnswersNo();
+    void check_acceptsWhatTheExpertReadsBack_data();
+    void check_acceptsWhatTheExpertReadsBack();
+    void dialog_refusalSaysWhatWasExpectedAndKeepsTheText();
     void dialog_checksThenComparesThenStoresAsTyped_data();
     void dialog_checksThenComparesThenStoresAsTyped();
     void dialog_cancelEscAndCloseWriteNothing();
@@ -231,6 +235,76 @@ void TestEditing::keyboard_secondEnterAnswersNo() {
     QCOMPARE(f.Read("p.kvo"), ProjectText(vars));
 }
 
+void TestEditing::check_acceptsWhatTheExpertReadsBack_data() {
+    QTest::addColumn<int>("type");
+    QTest::addColumn<QString>("format"); // the system's short date format, as Qt writes it
+    QTest::addColumn<QByteArray>("text");
+    QTest::addColumn<QString>("refusal"); // empty: accepted
+
+    const auto rows = [](int type, const QString &format, const QString &refusal,
+                         const QList<QByteArray> &texts) {
+        for (const QByteArray &text : texts)
+            QTest::addRow("%d %s '%s'", type, qPrintable(format), text.left(20).constData())
+                << type << format << text << refusal;
+    };
+    const QString us = "MM/dd/yyyy", usShort = "M/d/yy", de = "dd.MM.yyyy", iso = "yyyy-MM-dd";
+    const QString whole = "A whole number", point = "A number with a point", date = "A date";
+    rows(2, us, "", {"250", "007", "-0", "+5", "2147483647", "-2147483648", "-00000000000001"});
+    rows(2, us, whole,
+         {"$500", "0x1F", "-0x1F", " 5", "5 ", "1e3", "5.", "2147483648", "-2147483649", "", "-",
+          "+-5", "12abc", "5\n", QByteArray(256, '1')});
+    rows(3, us, "", {".5", "5.", "-0", "+5", "0.25", "-.5", "007.50", QByteArray(255, '9')});
+    rows(3, us, point,
+         {"1e3", "1E3", "1.5e-3", ".", "1,5", "1.2.3", " 5", "5 ", "inf", "nan", "", "+",
+          QByteArray(256, '9'), "$5"});
+    rows(4, us, "", {"12/31/2026", "1/2/2026", "01/02/2026"});
+    rows(4, us, date,
+         {"12/31", "31/12/2026", "12/31/26", "12/31/02026", "12/31/026", "12/31/2026/",
+          " 12/31/2026", "12 /31/2026", "12.31.2026", "2/30/2026", "001/02/2026", "1/2/0000"});
+    rows(4, usShort, "", {"12/31/26", "12/31/2026", "2/29/28"});
+    rows(4, usShort, date, {"12/31/026", "12/31", "2/29/27", "12/31/6"});
+    rows(4, de, "", {"31.12.2026", "1.2.2026"});
+    rows(4, de, date, {"12/31/2026", "31.12.", "31.12.2026.", "31.12.26"});
+    rows(4, iso, "", {"2026-12-31", "2026-1-2"});
+    rows(4, iso, date, {"26-12-31", "12-31-2026"});
+    rows(1, us, "", {"$500 1e3 12/31", "", " "});
+    rows(1, us, "Text on one line", {"a\nb", "a\r", QByteArray("a\0b", 3)});
+    rows(9, us, "Text on one line", {"x\r\n"});
+}
+
+void TestEditing::check_acceptsWhatTheExpertReadsBack() {
+    QFETCH(int, type);
+    QFETCH(QString, format);
+    QFETCH(QByteArray, text);
+    QFETCH(QString, refusal);
+    const TShortDateFormat dateFormat = ShortDateFormatFrom(format);
+    QCOMPARE(QString(RefusalFor(type, text.toStdString(), dateFormat)), refusal);
+    // What a refusal gives as an example is accepted, in the format's order and separator.
+    QCOMPARE(RefusalFor(type, ExampleFor(type, dateFormat), dateFormat), nullptr);
+}
+
+// $500 reads as 0 to an expert that reads leading digits: refused, and the user told why.
+void TestEditing::dialog_refusalSaysWhatWasExpectedAndKeepsTheText() {
+    TKivoFixture f;
+    OpenProject(f, {{"Lots", 2, 0, "100"}});
+    const std::string before = f.Read("p.kvo");
+    bool open = false, focused = false;
+    QString selected;
+    RunDialog(f, {Type("$500"), PressOk(), [&] {
+                      open = VarChangeForm->isVisible();
+                      focused = VarChangeForm->focusWidget() == Edit1();
+                      selected = Edit1()->selectedText();
+                  }});
+    QCOMPARE(f.Messages.size(), size_t(1));
+    QCOMPARE(f.Messages[0].Text, std::string("Variable value is incorrect"));
+    QCOMPARE(f.Messages[0].Flags, MB_OK);
+    QCOMPARE(f.Messages[0].Detail, std::string("A whole number such as 250."));
+    QVERIFY(open);
+    QVERIFY(focused);
+    QCOMPARE(selected, QString("$500"));
+    QCOMPARE(f.Read("p.kvo"), before);
+}
+
 void TestEditing::dialog_checksThenComparesThenStoresAsTyped_data() {
     QTest::addColumn<int>("type");
     QTest::addColumn<QString>("stored");
@@ -243,7 +317,7 @@ void TestEditing::dialog_checksThenComparesThenStoresAsTyped_data() {
     QTest::newRow("integer") << 2 << "5" << QStringList{"5", "12abc", "1e3", "2147483648", "007"}
                              << QStringList{same, bad, bad, bad, ""} << "007";
     QTest::newRow("integer stored not a number: check before compare")
-        << 2 << "abc" << QStringList{"abc", "-0x1F"} << QStringList{bad, ""} << "-0x1F";
+        << 2 << "abc" << QStringList{"abc", "-0x1F", "-31"} << QStringList{bad, bad, ""} << "-31";
     QTest::newRow("double") << 3 << "1.5" << QStringList{"1,5", "inf", "1.5", "2.50"}
                             << QStringList{bad, bad, same, ""} << "2.50";
     QTest::newRow("date") << 4 << "" << QStringList{"1/Feb/2003", "tomorrow", ValidDate().c_str()}
@@ -369,10 +443,12 @@ void TestEditing::dialog_showsTypeNameAndNoneForOtherCodes() {
     RunDialog(f, {[&] {
                   hint = Edit1()->placeholderText();
               }});
-    hint.replace("dd", "1").replace("MM", "2").replace("yyyy", "2003");
+    hint.replace("dd", "31").replace("MM", "12").replace("yyyy", "2026").replace("yy", "26");
     QDate date;
     QVERIFY_THROWS_NO_EXCEPTION(date = StrToDate(hint.toStdString()));
-    QCOMPARE(date, QDate(2003, 2, 1));
+    QCOMPARE(date, QDate(2026, 12, 31));
+    // The example a refusal gives reads as the hint says.
+    QCOMPARE(hint.toStdString(), ExampleFor(vtDate, SystemShortDateFormat()));
 }
 
 void TestEditing::save_keepsWhatTheExpertWroteMeanwhile() {
