@@ -13,7 +13,7 @@ kivo_install "${kivo_packages[@]}" clang-14 libclang-rt-14-dev
 dir=build-fuzz
 CC=clang-14 CXX=clang++-14 cmake -S . -B "$dir" -DCMAKE_BUILD_TYPE=RelWithDebInfo \
     -DKIVO_FUZZ=ON -DKIVO_TESTS=OFF >/dev/null
-cmake --build "$dir" -j2 --target fuzz_inifile fuzz_project
+cmake --build "$dir" -j2 --target fuzz_inifile fuzz_project fuzz_presets
 
 export QT_QPA_PLATFORM=offscreen
 # Every input is written and committed once or twice; on a RAM disk that costs no disk syncs.
@@ -26,7 +26,7 @@ export LSAN_OPTIONS="suppressions=$PWD/tests/lsan.supp:print_suppressions=0"
 
 failed=0
 stamp=$(date +%Y%m%d-%H%M%S)
-for target in fuzz_inifile fuzz_project; do
+for target in fuzz_inifile fuzz_project fuzz_presets; do
     # The corpus grows while fuzzing: work on a copy so that tests/data/ keeps only its samples.
     corpus=$dir/corpus/$target
     artifacts=$dir/artifacts/$target-$stamp
