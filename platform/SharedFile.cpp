@@ -434,17 +434,18 @@ TReplaceLock::TResult WriteInPlace(const std::string &fileName, const std::strin
         ::close(fd);
         return TResult::Changed;
     }
-    // Room first: a full disk must fail before a byte of the file changes.
+    if ((expected && Current(fileName) != *expected) || (unchanged && !unchanged())) {
+        ::close(fd);
+        return TResult::Changed;
+    }
+    // Room first: a full disk must fail before a byte of the file changes. (A watch hears this
+    // as a write: it comes after the last look.)
     if (content.size() > std::size_t(now.st_size) &&
         ::fallocate(fd, FALLOC_FL_KEEP_SIZE, 0, off_t(content.size())) != 0 &&
         errno != EOPNOTSUPP && errno != ENOSYS) {
         const int error = errno;
         ::close(fd);
         ThrowWriteError(fileName, Unwritten(error));
-    }
-    if ((expected && Current(fileName) != *expected) || (unchanged && !unchanged())) {
-        ::close(fd);
-        return TResult::Changed;
     }
     const TFileHandle handle{fd, target};
     int error = fs.Write(handle, content);

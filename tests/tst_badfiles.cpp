@@ -244,6 +244,13 @@ void TestBadFiles::samples_data() {
     QTest::newRow("BOM") << "bom.kvo" << 3 << 1 << "UseTrailing" << ToFalse << 1;
     QTest::newRow("quoted values") << "quoted_values.kvo" << 2 << 2 << "Flag" << ToTrue << 2;
     QTest::newRow("other sections") << "other_sections.kvo" << 1 << 1 << "Flag" << ToTrue << 1;
+    // CR line ends, no final one, a Ctrl-Z at the end; keys in other letter case and with
+    // blanks, a repeated key, a quoted value, a variable without its status.
+    QTest::newRow("CR only, Ctrl-Z, odd keys")
+        << "cr_only_ctrl_z.kvo" << 3 << 1 << "Risk mode" << ToFalse << 2;
+    // Other variables' numbers as the profile API reads them (1.00000000, 1 ;pending, 2.0)
+    // stay as they are spelled.
+    QTest::newRow("odd integers") << "odd_integers.kvo" << 4 << 1 << "Flag" << ToTrue << 1;
 }
 
 // The samples the fuzzers start from read as they should, and a toggle keeps every line of
@@ -260,7 +267,10 @@ void TestBadFiles::samples() {
     TKivoFixture f;
     f.Write("p.kvo", content.toStdString());
     f.Write("kivo.ini", "[Kivo]\r\nProject=" + f.Path("p.kvo") + "\r\n");
+    f.Create();
+    MainForm->ProjectFile().StableMs = 0;
     f.Show();
+    MainForm->Timer1Timer();
     MainForm->Timer1Timer();
     QVERIFY(MainForm->ProjectOpen);
     QCOMPARE(MainForm->VarCount, varCount);

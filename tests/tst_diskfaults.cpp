@@ -253,13 +253,26 @@ private:
 };
 
 #ifdef Q_OS_LINUX
-// Runs save in a child process as the user and groups given (0: as this process), and gives its
-// exit code; what it prints goes to out.
-int RunAs(uid_t uid, gid_t gid, std::vector<gid_t> groups, const std::function<int()> &save,
-          std::string &out) {
+// Starts save in a child process as the user and groups given (0: as this process); Finish
+// gives its exit code, and what it printed.
+struct TChild {
+    pid_t Pid = -1;
+    int Out = -1;
+    int Finish(std::string &out) {
+        char buffer[512];
+        for (ssize_t n; (n = ::read(Out, buffer, sizeof buffer)) > 0;)
+            out.append(buffer, std::size_t(n));
+        ::close(Out);
+        int status = 0;
+        ::waitpid(Pid, &status, 0);
+        return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    }
+};
+
+TChild StartAs(uid_t uid, gid_t gid, std::vector<gid_t> groups, const std::function<int()> &save) {
     int pipeFds[2];
     if (::pipe(pipeFds) != 0)
-        return -1;
+        return {};
     const pid_t pid = ::fork();
     if (pid == 0) {
         ::dup2(pipeFds[1], STDOUT_FILENO);
@@ -271,13 +284,12 @@ int RunAs(uid_t uid, gid_t gid, std::vector<gid_t> groups, const std::function<i
         std::_Exit(code);
     }
     ::close(pipeFds[1]);
-    char buffer[512];
-    for (ssize_t n; (n = ::read(pipeFds[0], buffer, sizeof buffer)) > 0;)
-        out.append(buffer, std::size_t(n));
-    ::close(pipeFds[0]);
-    int status = 0;
-    ::waitpid(pid, &status, 0);
-    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    return {pid, pipeFds[0]};
+}
+
+int RunAs(uid_t uid, gid_t gid, std::vector<gid_t> groups, const std::function<int()> &save,
+          std::string &out) {
+    return StartAs(uid, gid, std::move(groups), save).Finish(out);
 }
 
 struct TIdentity {
@@ -321,6 +333,7 @@ private slots:
     void save_plantedLinkOrLeftover_neverFollowedNorBlocking_data();
     void save_plantedLinkOrLeftover_neverFollowedNorBlocking();
     void powerCut_leavesOldOrNewFile();
+    void save_twoUsersAtOnce_takeTurns();
     void projectDeletedWhileOpen_keepsViewAndComesBack();
     void projectDiskUnwritable_saveFailsClearly_data();
     void projectDiskUnwritable_saveFailsClearly();
@@ -746,6 +759,64 @@ void TestDiskFaults::powerCut_leavesOldOrNewFile() {
     QFile::remove(QString::fromStdString(path + "-link"));
 #ifdef Q_OS_UNIX
     QCOMPARE(SaveName(path, "unflushed", false), 99);
+#endif
+}
+
+// Two users of one terminal folder, each saving a variable of the same file (which neither
+// owns) many times at once: every save goes through, and neither undoes the other's.
+void TestDiskFaults::save_twoUsersAtOnce_takeTurns() {
+#ifndef Q_OS_LINUX
+    QSKIP("users and groups as Linux keeps them");
+#else
+    if (::geteuid() != 0)
+        QSKIP("only root can act as other users");
+    QTemporaryDir dir;
+    QVERIFY(::chmod(QFile::encodeName(dir.path()).constData(), 0755) == 0);
+    const std::string folder = dir.filePath("terminal").toStdString();
+    const std::string path = folder + "/p.kvo";
+    QVERIFY(::mkdir(folder.c_str(), 02775) == 0 && ::chown(folder.c_str(), 4001, 4000) == 0);
+    const std::vector<TProjectVar> vars = {
+        {"Name", 1, 0, "-"}, {"Flag", 0, 0, "0"}, {"Note", 1, 0, "-"}};
+    {
+        QFile file(QString::fromStdString(path));
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        file.write(QByteArray::fromStdString(ProjectText(vars) + Other));
+    }
+    QVERIFY(::chown(path.c_str(), 4001, 4000) == 0 && ::chmod(path.c_str(), 0664) == 0);
+    constexpr int Saves = 100;
+    const auto saver = [&](int index, const std::string &prefix) {
+        return [&, index, prefix] {
+            TProjectFile file;
+            file.SetPath(path);
+            for (int n = 1; n <= Saves; ++n) {
+                TVarChange change;
+                change.Index = index;
+                change.Title = vars[std::size_t(index)].Title;
+                change.Type = vtString;
+                change.SetsValue = true;
+                change.Value = prefix + std::to_string(n);
+                try {
+                    if (file.Save({change}).Outcome != TProjectFile::TOutcome::Saved) {
+                        std::printf("save %d not applied\n", n);
+                        return 1;
+                    }
+                } catch (const std::exception &e) {
+                    std::printf("save %d failed: %s\n", n, e.what());
+                    return 2;
+                }
+            }
+            return 0;
+        };
+    };
+    TChild first = StartAs(4002, 4002, {4000}, saver(0, "a-"));
+    TChild second = StartAs(4003, 4003, {4000}, saver(2, "b-"));
+    std::string out;
+    QVERIFY2(first.Finish(out) == 0, out.c_str());
+    QVERIFY2(second.Finish(out) == 0, out.c_str());
+    QCOMPARE(FileText(path),
+             ProjectText({{"Name", 1, 1, "a-100"}, {"Flag", 0, 0, "0"}, {"Note", 1, 1, "b-100"}}) +
+                 Other);
+    QCOMPARE(IdentityOf(path), (TIdentity{4001, 4000, 0664, 1, {}}));
 #endif
 }
 

@@ -31,6 +31,7 @@ private slots:
     void watch_showsOtherWritersWithoutTick();
     void watch_burstShowsNoHalfWrittenFile();
     void highlight_marksOtherWritersChangesOnly();
+    void watch_fileBeingWrittenIsNeverMergedInto();
 };
 
 void TestLiveView::watch_showsOtherWritersWithoutTick() {
@@ -149,6 +150,43 @@ void TestLiveView::highlight_marksOtherWritersChangesOnly() {
 
     // Each highlight ends by itself.
     QTRY_VERIFY(!Lit(4, 3) && !Lit(5, 3));
+    QVERIFY(f.Exceptions.empty());
+}
+
+// A writer that has the file open and modified is at work, whether what it wrote so far looks
+// whole or not: nothing is taken from the file, and no save merges into it, until it closes.
+void TestLiveView::watch_fileBeingWrittenIsNeverMergedInto() {
+    TKivoFixture f;
+    std::vector<TProjectVar> vars = FiveVars;
+    Open(f, vars);
+    if (!TFileSystem::Current().WatchTellsWriters(f.Dir.path().toStdString()))
+        QSKIP("the system tells nothing of writers here");
+    MainForm->ProjectFile().StableMs = 0;
+    MainForm->ProjectFile().SaveWaitMs = 100;
+    vars[4].Value = "written";
+    const std::string text = ProjectText(vars);
+    for (const std::size_t part : {text.size() / 2, text.size()}) {
+        QFile writer(QString::fromStdString(f.Path("p.kvo")));
+        QVERIFY(writer.open(QIODevice::WriteOnly | QIODevice::Truncate | QIODevice::Unbuffered));
+        writer.write(text.data(), qint64(part));
+        for (int tick = 0; tick < 4; ++tick)
+            MainForm->Timer1Timer();
+        QCOMPARE(MainForm->VarCount, 5);
+        QCOMPARE(GridCell(Grid(), 3, 5), std::string("text"));
+        f.Messages.clear();
+        GridSetRow(Grid(), 1);
+        f.Answers.push_back(IDYES);
+        f.Handle([] { MainForm->StringGrid1DblClick(); });
+        QCOMPARE(f.Messages.size(), size_t(2)); // the question, and why nothing was saved
+        QCOMPARE(f.Read("p.kvo"), text.substr(0, part));
+        writer.write(text.data() + part, qint64(text.size() - part));
+        writer.close();
+        QTRY_COMPARE(GridCell(Grid(), 3, 5), std::string("written"));
+        vars[4].Value = "text";
+        f.Write("p.kvo", ProjectText(vars));
+        QTRY_COMPARE(GridCell(Grid(), 3, 5), std::string("text"));
+        vars[4].Value = "written";
+    }
     QVERIFY(f.Exceptions.empty());
 }
 
