@@ -236,8 +236,8 @@ int StallWriter(const std::string &dir, unsigned seed, bool afterSection) {
         }
         if (!written.isEmpty() && text.mid(at, end - at) != written)
             ++lost;
-        written = "Var2_Value=" + QByteArray::number(rewrites);
-        text.replace(at, end - at, written);
+        const QByteArray line = "Var2_Value=" + QByteArray::number(rewrites);
+        text.replace(at, end - at, line);
         const qsizetype pause = afterSection ? text.indexOf(OtherSection) : text.size() / 2;
         if (!openWrite()) {
             ++failed;
@@ -247,6 +247,7 @@ int StallWriter(const std::string &dir, unsigned seed, bool afterSection) {
         std::this_thread::sleep_for(std::chrono::milliseconds(5 + rng() % 16));
         failed += write(text.mid(pause)) ? 0 : 1;
         close();
+        written = line;
         ++rewrites;
         std::this_thread::sleep_for(std::chrono::milliseconds(rng() % 8));
     }
@@ -426,7 +427,12 @@ void TestKillSave::expertStalledMidWrite_saveNeverCutsTheFile() {
         change.SetsValue = true;
         change.Value = n % 2 ? LongValue : ShortValue + std::to_string(n);
         f.Handle([&] { saved += MainForm->SaveProject(change) ? 1 : 0; });
-        std::this_thread::sleep_for(std::chrono::milliseconds(rng() % 15));
+        // Refreshes in between, as fast as they come: each read must leave the writer's opens
+        // alone.
+        QElapsedTimer between;
+        between.start();
+        for (const qint64 ms = rng() % 15; between.elapsed() < ms;)
+            f.Handle([] { MainForm->Timer1Timer(); });
     }
     f.Write("stop", "");
     QVERIFY(writer.waitForFinished(30000));
