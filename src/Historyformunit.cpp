@@ -1,6 +1,7 @@
 #include "Historyformunit.h"
 
 #include "Application.h"
+#include "VarGrid.h"
 
 #include <QAbstractTableModel>
 #include <QDesktopServices>
@@ -17,6 +18,7 @@
 #include <QUrl>
 
 #include <algorithm>
+#include <optional>
 #include <utility>
 #include <vector>
 
@@ -27,16 +29,9 @@ namespace {
 enum THistoryColumn : int { ColTime, ColVariable, ColChange, ColResult, ColCount };
 
 // The words of the grid's Status column; a code it has no word for shows as its number.
-QString StatusWord(int status) {
-    switch (status) {
-    case 0:
-    case 2:
-        return QStringLiteral("idle");
-    case 1:
-        return QStringLiteral("changed by Kivo");
-    default:
-        return QString::number(status);
-    }
+QString StatusText(int status) {
+    const char *word = StatusWord(status);
+    return word ? QString::fromLatin1(word) : QString::number(status);
 }
 
 QString ShownValue(const QString &value) {
@@ -62,8 +57,8 @@ QString ChangeText(const TJournalRecord &r) {
         parts << ShownValue(r.OldValue) + arrow + ShownValue(r.NewValue);
     if (r.OldStatus != r.NewStatus) {
         // 0 and 2 read alike in the grid; between the two only the codes tell the change.
-        QString from = StatusWord(r.OldStatus);
-        QString to = StatusWord(r.NewStatus);
+        QString from = StatusText(r.OldStatus);
+        QString to = StatusText(r.NewStatus);
         if (from == to) {
             from = QString::number(r.OldStatus);
             to = QString::number(r.NewStatus);
@@ -163,18 +158,18 @@ public:
 private:
     struct TRow {
         TJournalRecord Record;
-        bool Taken = false;
-        double TakenAfter = 0;
+        std::optional<TJournalRecord> Answer; // the expert's, to a saved change
     };
     using TKey = std::pair<qint64, int>;
 
     int ViewRow(size_t at) const { return int(FRows.size() - 1 - at); }
 
-    // A "taken" record completes its change's row (stored at completed) and makes none of its
-    // own. True when the record was one; one whose change is not listed (older than what was
-    // read) is dropped, and completed is then past the rows.
+    // An answer to a saved change ("taken", "overwritten", "superseded", "gone") completes its
+    // change's row (stored at completed) and makes none of its own. True when the record was
+    // one; one whose change is not listed (older than what was read) is dropped, and completed
+    // is then past the rows.
     bool Complete(const TJournalRecord &record, size_t &completed) {
-        if (record.Outcome != QLatin1String("taken"))
+        if (!IsAnswer(record.Outcome))
             return false;
         completed = FRows.size();
         const auto found =
@@ -183,14 +178,20 @@ private:
             return true;
         completed = *found;
         FUnanswered.erase(found);
-        FRows[completed].Taken = true;
-        FRows[completed].TakenAfter = record.TakenAfter;
+        FRows[completed].Answer = record;
         FWaiting.erase(std::remove(FWaiting.begin(), FWaiting.end(), completed), FWaiting.end());
         return true;
     }
 
+    static bool IsAnswer(const QString &outcome) {
+        for (const char *answer : {"taken", "overwritten", "superseded", "gone"})
+            if (outcome == QLatin1String(answer))
+                return true;
+        return false;
+    }
+
     void Place(const TJournalRecord &record) {
-        FRows.push_back({record});
+        FRows.push_back({record, std::nullopt});
         const size_t at = FRows.size() - 1;
         if (record.Outcome != QLatin1String("saved"))
             return;
@@ -221,8 +222,12 @@ private:
             return r.Reason.isEmpty() ? r.Outcome : QStringLiteral("not saved: ") + r.Reason;
         if (r.Outcome != QLatin1String("saved"))
             return r.Outcome;
-        if (row.Taken)
-            return QStringLiteral("taken after ") + Duration(row.TakenAfter, true);
+        if (row.Answer) {
+            const TJournalRecord &answer = *row.Answer;
+            if (answer.Outcome == QLatin1String("taken"))
+                return QStringLiteral("taken after ") + Duration(answer.TakenAfter, true);
+            return answer.Reason.isEmpty() ? answer.Outcome : answer.Outcome + u' ' + answer.Reason;
+        }
         const qint64 saved = r.Time.toMSecsSinceEpoch();
         if (saved < FSessionStart)
             return QStringLiteral("no answer seen");
@@ -250,6 +255,7 @@ THistoryForm::THistoryForm(QWidget *Owner)
     const QString widestTime =
         QDateTime(QDate(2026, 12, 28), QTime(23, 58, 58)).toString(FModel->TimeFormat);
     QHeaderView *header = StringGrid1->horizontalHeader();
+    header->setSectionResizeMode(QHeaderView::Interactive);
     header->resizeSection(ColTime, metrics.horizontalAdvance(widestTime) + 12);
     header->resizeSection(ColVariable, metrics.averageCharWidth() * 16);
     // Wide enough for the change Kivo makes most: a value, and the status it marks.
@@ -271,13 +277,33 @@ THistoryForm::~THistoryForm() = default;
 void THistoryForm::ShowProject(const QString &project, const QDateTime &sessionStart) {
     FProject = project;
     FJournal = TJournal::FileFor(project);
-    FModel->Reset(TJournal::Load(project), sessionStart);
+    const std::vector<TJournalRecord> records = TJournal::Load(project);
+    FModel->Reset(records, sessionStart);
+    FitVariableColumn(records);
     Button1->setEnabled(!FJournal.isEmpty());
     show();
     raise();
     activateWindow();
     StringGrid1->scrollToTop();
     UpdateTimer();
+}
+
+// Wide enough for most of the project's titles (all but the longest tenth), within reason; the
+// rest can be read from the tooltip, or by widening the column.
+void THistoryForm::FitVariableColumn(const std::vector<TJournalRecord> &records) {
+    const QFontMetrics metrics = StringGrid1->fontMetrics();
+    std::vector<int> widths;
+    for (std::size_t i = records.size() > 400 ? records.size() - 400 : 0; i < records.size(); ++i)
+        widths.push_back(metrics.horizontalAdvance(
+            QStringLiteral("#%1 %2").arg(records[i].Variable).arg(records[i].Title)));
+    int width = metrics.averageCharWidth() * 16;
+    if (!widths.empty()) {
+        std::nth_element(widths.begin(), widths.begin() + std::ptrdiff_t(widths.size() * 9 / 10),
+                         widths.end());
+        width = std::max(width, widths[widths.size() * 9 / 10] + 12);
+    }
+    StringGrid1->horizontalHeader()->resizeSection(
+        ColVariable, std::min(width, metrics.averageCharWidth() * 48));
 }
 
 void THistoryForm::Add(const TJournalRecord &record) {
@@ -288,17 +314,26 @@ void THistoryForm::Add(const TJournalRecord &record) {
 }
 
 void THistoryForm::showEvent(QShowEvent *event) {
-    // The first time, beside the main window where the screen has room, so that both show.
+    // The first time, beside the main window, so that both show: on the side with room, made
+    // narrower where that keeps it beside; otherwise where it covers the least of it.
     const QWidget *main = Application ? Application->MainForm() : nullptr;
     if (!FPlaced && !event->spontaneous() && main && main != this && main->isVisible()) {
         FPlaced = true;
         const QRect beside = main->frameGeometry();
         const QRect screen = main->screen()->availableGeometry();
-        const int framed = width() + beside.width() - main->width();
-        if (beside.right() + framed < screen.right())
-            move(beside.right() + 1, beside.top());
-        else if (beside.left() - framed > screen.left())
-            move(beside.left() - framed, beside.top());
+        const int frame = beside.width() - main->width();
+        const int right = screen.right() - beside.right() - frame;
+        const int left = beside.left() - screen.left() - frame;
+        const int room = std::max(right, left);
+        if (room >= minimumWidth()) {
+            resize(std::min(width(), room), height());
+            move(right >= left ? beside.right() + 1 : beside.left() - width() - frame,
+                 beside.top());
+        } else {
+            // Against the screen's edge on the side where the main window leaves more.
+            move(right >= left ? screen.right() - width() - frame + 1 : screen.left(),
+                 beside.top());
+        }
     }
     QDialog::showEvent(event);
     UpdateTimer();

@@ -7,6 +7,8 @@
 #include <QDialog>
 #include <QString>
 
+#include <vector>
+
 class QHideEvent;
 class QShowEvent;
 class QTimer;
@@ -44,6 +46,7 @@ private slots:
 
 private:
     void UpdateTimer();
+    void FitVariableColumn(const std::vector<TJournalRecord> &records);
 
     THistoryModel *FModel;
     QTimer *FTimer;

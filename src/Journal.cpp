@@ -1,6 +1,7 @@
 #include "Journal.h"
 
-#include <QCryptographicHash>
+#include "ProjectData.h"
+
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -16,23 +17,16 @@
 
 namespace {
 
-// The columns, in the order of the file; the header row names them.
-constexpr int Columns = 13;
+// The columns, in the order of the file; the header row names them. Records of older copies of
+// Kivo lack the last two.
+constexpr int Columns = 15;
+constexpr int OldColumns = 13;
 // The byte order mark makes a spreadsheet opened by a double-click read the file as UTF-8, not in
 // the system's ANSI code page.
 constexpr char ByteOrderMark[] = "\xEF\xBB\xBF";
 constexpr char Header[] = "time_utc,project,variable,title,old_value,new_value,old_status,"
-                          "new_status,kind,outcome,reason,change_time_utc,taken_after_s\r\n";
-
-// A file name keeps at most this many UTF-16 units of the project's name: at most three bytes
-// of UTF-8 each, so that with the hash and the suffix it stays under the 255 bytes of a Linux
-// name as well as the 255 units of a Windows one.
-constexpr int MaxNameUnits = 64;
-
-// Characters neither file system takes in a name, or only one of them does.
-bool Unsafe(QChar c) {
-    return c.unicode() < 0x20 || QStringView(u"<>:\"/\\|?*").contains(c);
-}
+                          "new_status,kind,outcome,reason,change_time_utc,taken_after_s,group,"
+                          "kivo\r\n";
 
 void AppendField(QByteArray &line, const QByteArray &field) {
     if (field.contains(',') || field.contains('"') || field.contains('\r') ||
@@ -80,7 +74,8 @@ QByteArray TimeField(const QDateTime &time) {
 }
 
 QByteArray RecordLine(const TJournalRecord &r) {
-    const bool taken = r.Outcome == QLatin1String("taken");
+    const bool taken =
+        r.Outcome == QLatin1String("taken") || r.Outcome == QLatin1String("overwritten");
     const std::array<QByteArray, Columns> fields = {
         TimeField(r.Time),
         TextField(r.Project),
@@ -95,6 +90,8 @@ QByteArray RecordLine(const TJournalRecord &r) {
         TextField(r.Reason),
         TimeField(r.ChangeTime),
         taken ? QByteArray::number(r.TakenAfter, 'f', 3) : QByteArray(),
+        r.Group ? QByteArray::number(r.Group) : QByteArray(),
+        TextField(r.Kivo),
     };
     QByteArray line;
     line.reserve(256);
@@ -174,8 +171,8 @@ QString Text(const std::string &field) {
 
 // The record a row holds; false for a row that is none (the header among them).
 bool ToRecord(const std::vector<std::string> &f, TJournalRecord &r) {
-    if (f.size() != size_t(Columns) || !ToTime(f[0], r.Time) || !ToInt(f[2], r.Variable) ||
-        !ToInt(f[6], r.OldStatus) || !ToInt(f[7], r.NewStatus))
+    if ((f.size() != size_t(Columns) && f.size() != size_t(OldColumns)) || !ToTime(f[0], r.Time) ||
+        !ToInt(f[2], r.Variable) || !ToInt(f[6], r.OldStatus) || !ToInt(f[7], r.NewStatus))
         return false;
     r.ChangeTime = QDateTime();
     if (!f[11].empty() && !ToTime(f[11], r.ChangeTime))
@@ -187,6 +184,16 @@ bool ToRecord(const std::vector<std::string> &f, TJournalRecord &r) {
         if (!ok || !std::isfinite(r.TakenAfter))
             return false;
     }
+    r.Group = 0;
+    r.Kivo.clear();
+    if (f.size() == size_t(Columns)) {
+        bool ok = true;
+        if (!f[13].empty())
+            r.Group = QByteArray::fromStdString(f[13]).toLongLong(&ok);
+        if (!ok)
+            return false;
+        r.Kivo = Text(f[14]);
+    }
     r.Project = Text(f[1]);
     r.Title = Text(f[3]);
     r.OldValue = Text(f[4]);
@@ -195,6 +202,29 @@ bool ToRecord(const std::vector<std::string> &f, TJournalRecord &r) {
     r.Outcome = Text(f[9]);
     r.Reason = Text(f[10]);
     return true;
+}
+
+// The records in data from p on; rows that are not records (a header, a broken line) are
+// skipped. Stops before a last line without its line break, which may be a record still being
+// written, when whole is false; returns where reading stopped.
+const char *ReadRecords(const char *p, const char *end, bool whole,
+                        std::vector<TJournalRecord> &records) {
+    std::vector<std::string> fields;
+    TJournalRecord record;
+    while (p < end) {
+        const char *const row = p;
+        const auto *newline = static_cast<const char *>(std::memchr(row, '\n', size_t(end - row)));
+        if (!whole && !newline)
+            return row;
+        if (ReadRow(p, end, fields) && ToRecord(fields, record)) {
+            records.push_back(record);
+            continue;
+        }
+        // Not a record: go on from the next line, where the next record may begin. A quote
+        // left open by a damaged row would otherwise take the rows after it for its text.
+        p = newline ? newline + 1 : end;
+    }
+    return p;
 }
 
 // Puts the journal in place holding the byte order mark and the header row. They are written to
@@ -224,25 +254,7 @@ TJournal::TJournal(QObject *parent) : QObject(parent) {}
 TJournal::~TJournal() = default;
 
 QString TJournal::FileFor(const QString &project) {
-    const QString data = QStandardPaths::writableLocation(QStandardPaths::AppDataLocation);
-    if (data.isEmpty())
-        return {};
-    // The hash tells apart projects of one name in different folders; '/' on every system, so
-    // that a path typed with either separator names the same journal.
-    const QString full = QDir::cleanPath(QFileInfo(project).absoluteFilePath());
-    const QByteArray hash =
-        QCryptographicHash::hash(full.toUtf8(), QCryptographicHash::Sha256).toHex().left(8);
-
-    QString name = QFileInfo(full).completeBaseName();
-    for (QChar &c : name) {
-        if (Unsafe(c))
-            c = u'_';
-    }
-    if (name.size() > MaxNameUnits)
-        name.truncate(name.at(MaxNameUnits - 1).isHighSurrogate() ? MaxNameUnits - 1
-                                                                  : MaxNameUnits);
-    return data + QLatin1String("/journal/") + name + u'-' + QLatin1String(hash) +
-           QLatin1String(".csv");
+    return ProjectDataFile(project, QStringLiteral("journal"), QStringLiteral(".csv"));
 }
 
 bool TJournal::Append(const TJournalRecord &record) {
@@ -325,18 +337,25 @@ std::vector<TJournalRecord> TJournal::Load(const QString &project, qint64 tailBy
     } else if (data.startsWith("\xEF\xBB\xBF")) {
         p += 3; // the byte order mark before the header
     }
-    std::vector<std::string> fields;
-    TJournalRecord record;
-    while (p < end) {
-        const char *const row = p;
-        if (ReadRow(p, end, fields) && ToRecord(fields, record)) {
-            records.push_back(record);
-            continue;
-        }
-        // Not a record: go on from the next line, where the next record may begin. A quote
-        // left open by a damaged row would otherwise take the rows after it for its text.
-        const auto *newline = static_cast<const char *>(std::memchr(row, '\n', size_t(end - row)));
-        p = newline ? newline + 1 : end;
-    }
+    ReadRecords(p, end, true, records);
+    return records;
+}
+
+std::vector<TJournalRecord> TJournal::LoadFrom(const QString &project, qint64 &offset) {
+    std::vector<TJournalRecord> records;
+    QFile in(FileFor(project));
+    if (!QFileInfo(in.fileName()).isFile() || !in.open(QIODevice::ReadOnly))
+        return records;
+    const qint64 size = in.size();
+    if (offset > size)
+        offset = 0; // emptied or made anew
+    if (offset == size || !in.seek(offset))
+        return records;
+    const QByteArray data = in.read(size - offset);
+    const char *const begin = data.constData();
+    const char *p = begin;
+    if (offset == 0 && data.startsWith(ByteOrderMark))
+        p += 3;
+    offset += ReadRecords(p, begin + data.size(), false, records) - begin;
     return records;
 }

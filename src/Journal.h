@@ -19,11 +19,15 @@ struct TJournalRecord {
     QString NewValue;
     int OldStatus = 0;
     int NewStatus = 0;
-    QString Kind;          // "change", or "undo" for a change made by Edit > Undo
-    QString Outcome;       // "saved", "not saved" or "taken"
-    QString Reason;        // not saved: the text the user was shown
-    QDateTime ChangeTime;  // taken: the Time of the saved change it answers
-    double TakenAfter = 0; // taken: seconds from the save to the refresh that saw it taken
+    QString Kind; // "change", or "undo" for a change made by Edit > Undo
+    // "saved" or "not saved"; then the expert's answer to a saved change: "taken",
+    // "overwritten", "superseded" or "gone"
+    QString Outcome;
+    QString Reason;        // not saved: the text the user was shown; an answer: its details
+    QDateTime ChangeTime;  // an answer: the Time of the saved change it answers
+    double TakenAfter = 0; // taken, overwritten: seconds from the save to the refresh that saw it
+    qint64 Group = 0;      // changes saved as one set share it; 0 for a change alone
+    QString Kivo;          // the copy of Kivo that wrote the record
 };
 
 // The journal of every project's changes: one CSV file per project (RFC 4180, UTF-8, a header
@@ -56,6 +60,9 @@ public:
     static constexpr qint64 LoadTailBytes = 8 << 20; // some 40 000 records
     static std::vector<TJournalRecord> Load(const QString &project,
                                             qint64 tailBytes = LoadTailBytes);
+    // The records appended since offset (0: from the start), up to the last whole line; offset
+    // moves on to where the next read starts.
+    static std::vector<TJournalRecord> LoadFrom(const QString &project, qint64 &offset);
 
 signals:
     // A record was appended (emitted also when the write failed: the record happened).

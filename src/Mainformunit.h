@@ -1,26 +1,26 @@
 #pragma once
 
-#include "ChangeTracker.h"
-#include "Journal.h"
+#include "KivoSettings.h"
 #include "OpenDialog.h"
-#include "ProjectFile.h"
+#include "ProjectSession.h"
 #include "Vars.h"
 #include "ui_Mainformunit.h"
 
-#include <QElapsedTimer>
 #include <QMainWindow>
 #include <QTimer>
 
 #include <cstdint>
 #include <functional>
 #include <string>
-#include <utility>
 #include <vector>
 
+class TVarGrid;
+
 // The main window: holds the settings, the open project and its variable table, shows the
-// variables in a grid that is refreshed soon after the file changes (and by the timer every
-// second where the file system tells nothing), marks the cells a refresh changed for a moment,
-// and turns double-clicks and Enter into changes that are merged into the project file.
+// variables in a grid that is refreshed as soon as the expert has written the file (and by the
+// timer every second where the file system tells nothing), and turns double-clicks and Enter into
+// changes that are merged into the project file. The project's file, journal and the judgement of
+// the expert's side are its session's (ProjectSession.h); the grid's cells are TVarGrid's.
 class TMainForm : public QMainWindow, private Ui::TMainForm {
     Q_OBJECT
     Q_DISABLE_COPY_MOVE(TMainForm)
@@ -52,8 +52,8 @@ public:
     void FillGrid();
     void LoadProject();
     // Merges one change into what the file holds now and replaces the file. Returns false,
-    // writing nothing, when the file no longer holds the variable the change was meant for,
-    // or another writer changed it under every attempt.
+    // writing nothing, when the file is gone, incomplete or read-only, no longer holds the
+    // variable the change was meant for, or another writer changed it under every attempt.
     // Throws Exception when the file cannot be written; the old file then stays as it was.
     bool SaveProject(const TVarChange &change);
     void RefreshVars();
@@ -64,28 +64,27 @@ public:
     void OpenProject(const std::string &path);
     // Empties the recent list, in the settings too.
     void ClearRecent();
-    // SaveProject, then RefreshVars; tells the user when the change could not be placed. Every
+    // SaveProject, then RefreshVars; tells the user why when the change was not saved. Every
     // change goes into the journal, saved or not, and a saved one waits for the expert.
     bool SaveChange(const TVarChange &change);
 
+    TKivoSettings Settings;
     std::string AppDir;
-    std::string MTPath;
-    std::string ProjectPath;
-    // The projects opened last, newest first, at most MaxRecent; kept in the settings file.
-    std::vector<std::string> RecentProjects;
-    static constexpr int MaxRecent = 8;
-    // A change the expert has not taken after this many seconds turns the status line amber
-    // (AckWarnSeconds in the settings).
-    int AckWarnSeconds = 10;
+    std::string &MTPath = Settings.MTPath;
+    std::string &ProjectPath = Settings.Project;
+    std::vector<std::string> &RecentProjects = Settings.Recent;
+    static constexpr int MaxRecent = TKivoSettings::MaxRecent;
     bool ProjectOpen = false;
     bool Saving = false;
     std::int32_t VarCount = 0;
     TVarTable Vars;
 
-    // The project file: its reads, saves and watch.
-    TProjectFile &ProjectFile() { return *FProject; }
-    // How long a cell whose text a refresh changed stays highlighted.
-    int HighlightMs = 2000;
+    // The open project's file, journal and judgement of the expert's side.
+    TProjectSession &Session() { return *FSession; }
+    TProjectFile &ProjectFile() { return FSession->File(); }
+    TVarGrid &VarGrid() { return *FGrid; }
+    // Why a change cannot be made now (the file gone or incomplete for a while); "" when it can.
+    std::string WhyNoChange() const;
 
     QTimer *Timer1;
     TOpenDialog OpenDialog1;
@@ -96,47 +95,29 @@ protected:
     void dropEvent(QDropEvent *event) override;
 
 private:
-    bool eventFilter(QObject *watched, QEvent *event) override;
     void SetCaption(const std::string &caption);
     void FillRecentMenu();
-    // Makes a change to the settings and writes them; when the write fails, the settings in
-    // memory are put back as they were, and the failure goes on to the caller.
-    void ChangeSettings(const std::function<void()> &change);
-    // The line under the grid: when the expert last wrote, and what waits for it.
+    // Copies the settings, changes the copy, writes it, and only then takes it: when the write
+    // fails the settings stay as they were, and the failure goes on to the caller.
+    void ChangeSettings(const std::function<void(TKivoSettings &)> &change);
+    // After a project was opened: the grid emptied, the file read soon, another copy of Kivo on
+    // it told once.
+    void Opened();
+    // A Yes/No question about a row, No the default, naming its variable: true for Yes.
+    bool Ask(const std::string &text, int index);
+    // The line under the grid: the file's state, what waits for the expert, and when it wrote.
     void UpdateStatusLine();
     void UpdateUndo();
     void TellJournalFailure();
-    void HighlightChanges();
-    void FadeHighlights();
-    void ClearHighlights();
-    // Takes the highlight off one cell, numbered as in FLitUntil.
-    void Unlight(std::size_t cell);
-    // What the screen shows of a grid row (counted as in GridRow), in global coordinates;
-    // empty when it is scrolled out of sight.
-    QRect RowOnScreen(int row) const;
 
     bool FShown = false;
-    TProjectFile *FProject;
-    TProjectFile::TSaveResult FLastSave;
-    bool FRead = false; // the last ReadProject took the file
-    TJournal FJournal;
-    TChangeTracker FTracker{FJournal};
+    TProjectSession *FSession;
+    TVarGrid *FGrid;
+    TProjectSession::TResult FLastSave;
     QDateTime FSessionStart = QDateTime::currentDateTimeUtc();
     bool FJournalFailureTold = false;
-    bool FLate = false;
-
-    // A fill is news once the project's first fill is done; the cells whose text it changed are
-    // collected while it runs, except on FOwnRow, the row whose change the user just saved.
-    bool FFilled = false;
-    bool FCollecting = false;
-    int FOwnRow = 0;
-    std::vector<std::pair<int, int>> FChangedCells; // grid row, column
-    // When the highlight of each cell ((row - 1) * 4 + column) ends, on FClock; 0 for none.
-    std::vector<qint64> FLitUntil;
-    QTimer *FHighlightTimer;
-    QElapsedTimer FClock;
+    int FOwnRow = 0;    // the row whose change the user just saved: no news to the user
+    bool FRead = false; // the last ReadProject took the file
 };
 
 extern TMainForm *MainForm;
-
-extern const char *const SettingsSection;

@@ -171,6 +171,7 @@ TProjectFile::TState TProjectFile::Take(milliseconds wait, bool forSave) {
         }
         if (take) {
             FValid = true;
+            FNews = !same;
             FTakenEvents = after.Events;
             return TState::Whole;
         }
@@ -190,15 +191,19 @@ TProjectFile::TState TProjectFile::Take(milliseconds wait, bool forSave) {
 }
 
 bool TProjectFile::Read(TVarTable &table, std::int32_t &count) {
+    FNews = false;
     switch (Take(RefreshWait, false)) {
     case TState::Missing:
+        FFound = TFound::Missing;
         count = 0;
         return true;
     case TState::NotWhole:
+        FFound = TFound::NotWhole;
         return false;
     case TState::Whole:
         break;
     }
+    FFound = TFound::Whole;
     std::copy(FLast->Table.begin(), FLast->Table.begin() + FLast->Count, table.begin());
     count = FLast->Count;
     return true;
@@ -214,7 +219,7 @@ TProjectFile::TSaveResult TProjectFile::Save(const std::vector<TVarChange> &chan
             milliseconds(0), std::chrono::duration_cast<milliseconds>(deadline - Clock::now()));
         switch (Take(left, true)) {
         case TState::Missing:
-            return {TOutcome::NotThere, {}, {}, {}};
+            return {TOutcome::Missing, {}, {}, {}};
         case TState::NotWhole:
             return {TOutcome::NotWhole, {}, {}, {}};
         case TState::Whole:
@@ -229,8 +234,8 @@ TProjectFile::TSaveResult TProjectFile::Save(const std::vector<TVarChange> &chan
                 fresh.Table[std::size_t(change.Index)].Type != change.Type)
                 return {TOutcome::NotThere, {}, {}, {}};
             const TVarEntry &before = fresh.Table[std::size_t(change.Index)];
-            if (change.Undo && (change.SetsValue ? before.Value != change.RequiredValue
-                                                 : before.Status != change.RequiredStatus))
+            if (change.Requires && (change.SetsValue ? before.Value != change.RequiredValue
+                                                     : before.Status != change.RequiredStatus))
                 return {TOutcome::Changed, {before}, {before}, {}};
             TVarEntry after = before;
             if (change.SetsValue) {

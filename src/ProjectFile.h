@@ -47,15 +47,21 @@ public:
     // untouched, when the file cannot be taken yet: a writer is at work, or it lacks keys or its
     // end and has not stayed so for long; another read follows by itself.
     [[nodiscard]] bool Read(TVarTable &table, std::int32_t &count);
+    // What the last Read found, and whether it found the file written by another hand than this
+    // Kivo's since the read before (then LastWriteByOthers says when).
+    enum class TFound { Whole, Missing, NotWhole };
+    TFound Found() const { return FFound; }
+    bool News() const { return FNews; }
 
     // How a save ended, and each changed variable before and after it (as the merge found and
     // wrote it).
     enum class TOutcome {
         Saved,
-        NotThere,     // a variable is no longer where its change was meant for, or the file went
+        NotThere,     // a variable is no longer where its change was meant for
+        Missing,      // the file is gone, or no file stands in its place
         NotWhole,     // the file could not be taken within about a second
         KeptChanging, // another writer changed the file under every attempt
-        Changed,      // an undo, and the variable no longer holds what the undone change wrote
+        Changed,      // a variable no longer holds the value or status its change requires
         ReadOnly,     // the file may not be written; Reason says why
     };
     struct TSaveResult {
@@ -120,6 +126,8 @@ private:
     int FSeenReads = 0;
 
     QDateTime FLastWriteByOthers;
+    TFound FFound = TFound::Whole;
+    bool FNews = false;
 
     TFileWatch *FWatch;
     QTimer *FSettleTimer;

@@ -9,6 +9,7 @@
 #include <QFontMetrics>
 #include <QShowEvent>
 #include <QTextLayout>
+#include <QTime>
 
 #include <algorithm>
 #include <limits>
@@ -114,6 +115,8 @@ void TVarChangeForm::FormShow() {
     FShownTitle = slot.Title;
     FShownType = slot.Type;
     FShownValue = slot.Value;
+    FLatestValue = slot.Value;
+    FGone = false;
     const QString title = ProjectToQString(slot.Title);
     const int textLeft =
         std::max({53, Label1->geometry().right() + 6, Label3->geometry().right() + 6});
@@ -130,24 +133,60 @@ void TVarChangeForm::FormShow() {
     Label5->adjustSize();
     Label5->setVisible(!dateFormat.isEmpty());
     Edit1->setPlaceholderText(dateFormat);
-    Arrange(std::max(0, Label2->height() - Label1->height()),
-            dateFormat.isEmpty() ? 0 : Label5->height() + 2);
+    FNameExtra = std::max(0, Label2->height() - Label1->height());
+    FHintExtra = dateFormat.isEmpty() ? 0 : Label5->height() + 2;
+    ShowNote({});
     Edit1->setText(ProjectToQString(slot.Value));
     Edit1->setFocus();
     Edit1->selectAll();
 }
 
-// Places the rows as designed, moved down by what a second line of the name and the line of
-// the date format add.
-void TVarChangeForm::Arrange(int nameExtra, int hintExtra) {
+// Places the rows as designed, moved down by what a second line of the name, the line of the
+// date format and the line about the expert's change add.
+void TVarChangeForm::Arrange() {
+    const int noteExtra = Label6->isVisibleTo(this) ? Label6->height() + 2 : 0;
+    const int nameExtra = FNameExtra;
+    const int hintExtra = FHintExtra + noteExtra;
     Label3->move(Label3->x(), 35 + nameExtra);
     Label4->move(Label2->x(), 35 + nameExtra);
     Bevel1->setGeometry(Bevel1->x(), 58 + nameExtra, Bevel1->width(), 50 + hintExtra);
     Edit1->move(Edit1->x(), 72 + nameExtra);
     Label5->move(Edit1->x(), Edit1->geometry().bottom() + 3);
+    Label6->move(Edit1->x(), Edit1->geometry().bottom() + 3 + FHintExtra);
     Button1->move(Button1->x(), 114 + nameExtra + hintExtra);
     Button2->move(Button2->x(), 114 + nameExtra + hintExtra);
     setFixedSize(428, 150 + nameExtra + hintExtra);
+}
+
+// A line of its own under the edit box; none for an empty note.
+void TVarChangeForm::ShowNote(const QString &note) {
+    if (note == Label6->toolTip() && Label6->isVisibleTo(this) == !note.isEmpty())
+        return;
+    Label6->setText(Label6->fontMetrics().elidedText(note, Qt::ElideRight, Label6->width()));
+    Label6->setToolTip(note);
+    Label6->setVisible(!note.isEmpty());
+    Arrange();
+}
+
+void TVarChangeForm::Refreshed() {
+    if (VarIndex < 0 || VarIndex >= MaxVars)
+        return;
+    const TVarEntry &slot = MainForm->Vars[VarIndex];
+    FGone = VarIndex >= MainForm->VarCount || slot.Title != FShownTitle || slot.Type != FShownType;
+    if (FGone) {
+        ShowNote(QStringLiteral("The variable is no longer in the project file."));
+        return;
+    }
+    if (slot.Value != FLatestValue) {
+        FLatestValue = slot.Value;
+        ShowNote(QStringLiteral("The expert changed it to %1 at %2")
+                     .arg(ProjectToQString(slot.Value),
+                          QTime::currentTime().toString(QStringLiteral("HH:mm:ss"))));
+    } else if (FLatestValue == FShownValue) {
+        ShowNote({});
+    } else if (!Label6->isVisibleTo(this)) {
+        ShowNote(QStringLiteral("The expert changed it to %1").arg(ProjectToQString(FLatestValue)));
+    }
 }
 
 void TVarChangeForm::Button1Click() {
@@ -173,12 +212,28 @@ void TVarChangeForm::Button1Click() {
         Edit1->selectAll();
         return;
     }
-    // Judged against what the dialog showed: OK without typing puts nothing back, also when the
-    // expert wrote another value meanwhile. A typed value is the user's choice and is saved.
-    if (text == FShownValue) {
+    if (FGone) {
+        Application->MessageBox("The variable is no longer in the project file. Nothing is saved.",
+                                "Warning", MB_OK, QRect(),
+                                "Kivo shows it again once the expert writes it back.");
+        return;
+    }
+    // Judged against the newest value the dialog knows of: the one it showed, or the one the
+    // expert wrote while it was open, which a different value is saved over only after a
+    // question. Either way the save lands only over that value.
+    if (text == FLatestValue) {
         Application->MessageBox("Value is the same", "Warning", MB_OK);
         return;
     }
+    if (FLatestValue != FShownValue &&
+        Application->MessageBox(
+            "The expert has changed this value while the dialog was open. Do you want to save "
+            "yours over it?",
+            "Warning", MB_YESNO | MB_DEFBUTTON2, QRect(),
+            FromQString(ProjectToQString(FShownTitle) + QStringLiteral(": the expert's ") +
+                        ProjectToQString(FLatestValue) + QStringLiteral(", yours ") +
+                        ProjectToQString(text))) != IDYES)
+        return;
 
     TVarChange change;
     change.Index = VarIndex;
@@ -186,8 +241,11 @@ void TVarChangeForm::Button1Click() {
     change.Type = FShownType;
     change.SetsValue = true;
     change.Value = text;
-    MainForm->SaveChange(change);
-    close();
+    change.Requires = true;
+    change.RequiredValue = FLatestValue;
+    // Not saved: the dialog stays open with the text, for another try or Cancel.
+    if (MainForm->SaveChange(change))
+        close();
 }
 
 void TVarChangeForm::Button2Click() {

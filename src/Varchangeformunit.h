@@ -22,6 +22,9 @@ public:
     void FormShow();
     void Button1Click();
     void Button2Click();
+    // A refresh of the main window's table while the dialog is open: says so when the expert
+    // has written another value for the variable, or when the variable is gone.
+    void Refreshed();
 
     std::int32_t VarIndex = 0;
 
@@ -29,13 +32,20 @@ protected:
     void showEvent(QShowEvent *event) override;
 
 private:
-    void Arrange(int nameExtra, int hintExtra);
+    void Arrange();
+    void ShowNote(const QString &note);
 
     // Title and type of the variable as the dialog showed it, so that a save lands on that
     // variable or nowhere.
     std::string FShownTitle;
     std::int32_t FShownType = 0;
     std::string FShownValue;
+    // The newest value a refresh has shown for it, which OK is judged against, and whether the
+    // variable is gone from the file.
+    std::string FLatestValue;
+    bool FGone = false;
+    int FNameExtra = 0;
+    int FHintExtra = 0;
 };
 
 extern TVarChangeForm *VarChangeForm;

@@ -40,8 +40,12 @@ struct TVarChange {
     bool SetsValue = false;
     std::string Value;
     std::int32_t Status = vsIdle;
-    // An undo: made only while the variable still holds what the change it undoes wrote.
+    // An undo, which is made only while the variable still holds what the change it undoes
+    // wrote.
     bool Undo = false;
+    // Made only while the variable holds RequiredValue (a value change) or RequiredStatus (an
+    // action's): over what the user saw, never over what the expert wrote since.
+    bool Requires = false;
     std::string RequiredValue;
     std::int32_t RequiredStatus = vsIdle;
 };

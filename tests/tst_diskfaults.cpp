@@ -36,6 +36,7 @@
 namespace {
 
 const std::string NotSaved = "Project file has changed. The new value is not saved.";
+const std::string Gone = "The project file is gone. The new value is not saved.";
 
 std::vector<std::string> Rows() {
     std::vector<std::string> cells;
@@ -369,7 +370,7 @@ void TestDiskFaults::projectBecomesFolder_keepsViewAndRecovers() {
     f.Handle([] { MainForm->StringGrid1DblClick(); });
     f.OnMessage = nullptr;
     QCOMPARE(f.Messages.size(), size_t(2));
-    QCOMPARE(f.Messages[1].Text, NotSaved);
+    QCOMPARE(f.Messages[1].Text, Gone);
     QVERIFY(f.Exceptions.empty());
     folderIntact();
     QVERIFY(!MainForm->Saving);
@@ -392,7 +393,7 @@ void TestDiskFaults::projectBecomesFolder_keepsViewAndRecovers() {
     GridSetRow(Grid(), 1);
     RunDialog(f, {Type("new"), becomeFolder, PressOk()});
     QCOMPARE(f.Messages.size(), size_t(1));
-    QCOMPARE(f.Messages[0].Text, NotSaved);
+    QCOMPARE(f.Messages[0].Text, Gone);
     QVERIFY(!VarChangeForm->isVisible());
     QVERIFY(f.Exceptions.empty());
     folderIntact();
@@ -840,7 +841,7 @@ void TestDiskFaults::projectDeletedWhileOpen_keepsViewAndComesBack() {
     f.Handle([] { MainForm->StringGrid1DblClick(); });
     f.OnMessage = nullptr;
     QCOMPARE(f.Messages.size(), size_t(2));
-    QCOMPARE(f.Messages[1].Text, NotSaved);
+    QCOMPARE(f.Messages[1].Text, Gone);
     QVERIFY(!f.Exists("p.kvo"));
     QCOMPARE(Rows(), shown);
 
@@ -851,7 +852,7 @@ void TestDiskFaults::projectDeletedWhileOpen_keepsViewAndComesBack() {
     f.Messages.clear();
     RunDialog(f, {Type("new"), remove, PressOk()});
     QCOMPARE(f.Messages.size(), size_t(1));
-    QCOMPARE(f.Messages[0].Text, NotSaved);
+    QCOMPARE(f.Messages[0].Text, Gone);
     QVERIFY(!VarChangeForm->isVisible());
     QVERIFY(!f.Exists("p.kvo"));
 

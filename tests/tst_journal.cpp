@@ -55,6 +55,8 @@ std::vector<TJournalRecord> Awkward(const QString &project) {
     refused.Title = QStringLiteral("日本");
     refused.Kind = QStringLiteral("undo");
     refused.Reason = QStringLiteral("The variable moved,\r\nnothing was written.");
+    refused.Group = 1733594098123;
+    refused.Kivo = QStringLiteral("-a1b2");
     refused.OldValue = QStringLiteral("\r=1");
     refused.NewValue = QStringLiteral("'=1");
     TJournalRecord formula = Record(project, time.addSecs(4), 7, QStringLiteral("\t=1"));
@@ -91,7 +93,7 @@ int JournalEachLine(const QString &data, int variable) {
     return 0;
 }
 
-// The file's thirteen columns of a record, as a reader of the file must find them.
+// The file's fifteen columns of a record, as a reader of the file must find them.
 QStringList Fields(const TJournalRecord &r) {
     const auto time = [](const QDateTime &t) {
         return t.isValid() ? t.toUTC().toString(Qt::ISODateWithMs) : QString();
@@ -108,7 +110,9 @@ QStringList Fields(const TJournalRecord &r) {
             r.Outcome,
             r.Reason,
             time(r.ChangeTime),
-            r.Outcome == "taken" ? QString::number(r.TakenAfter, 'f', 3) : QString()};
+            r.Outcome == "taken" ? QString::number(r.TakenAfter, 'f', 3) : QString(),
+            r.Group ? QString::number(r.Group) : QString(),
+            r.Kivo};
 }
 
 } // namespace
@@ -153,13 +157,20 @@ void TestJournal::roundTripPastDamage() {
 
     QVERIFY(file.open(QIODevice::ReadOnly));
     const QByteArray bytes = file.readAll();
+    file.close();
     QVERIFY(bytes.startsWith(
         "\xEF\xBB\xBFtime_utc,project,variable,title,old_value,new_value,old_status,"
-        "new_status,kind,outcome,reason,change_time_utc,taken_after_s\r\n"));
+        "new_status,kind,outcome,reason,change_time_utc,taken_after_s,group,kivo\r\n"));
+    // A record of an older copy of Kivo, without the last two columns.
+    QVERIFY(file.open(QIODevice::Append));
+    file.write("2026-12-07T18:16:00.000Z,p,2,Old,0,1,0,1,change,saved,,,\r\n");
+    file.close();
     const std::vector<TJournalRecord> loaded = TJournal::Load(project);
-    QCOMPARE(loaded.size(), records.size() + 1);
-    for (size_t i = 0; i < loaded.size(); ++i)
+    QCOMPARE(loaded.size(), records.size() + 2);
+    for (size_t i = 0; i + 1 < loaded.size(); ++i)
         QCOMPARE(Fields(loaded[i]), Fields(records[i % records.size()]));
+    QCOMPARE(loaded.back().Title, QStringLiteral("Old"));
+    QVERIFY(loaded.back().Kivo.isEmpty() && loaded.back().Group == 0);
 
     // A tail of exactly the last record, which spans lines, holds it whole.
     const qsizetype last = bytes.lastIndexOf("\n2026-12-07T18:14:58.123Z,") + 1;

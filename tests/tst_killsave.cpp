@@ -97,6 +97,9 @@ char *ChildArgv[] = {ChildName, nullptr};
 int OpenForms(const std::string &dir) {
     Application->SetExeName(dir + PathDelim + "kivo");
     Application->SetMessageBoxHook([](const std::string &text, const std::string &, int) {
+        // Two copies of Kivo on one project are told of each other.
+        if (text == "Another copy of Kivo has this project open.")
+            return IDOK;
         std::fprintf(stderr, "unexpected message: %s\n", text.c_str());
         std::_Exit(3);
         return IDNO;
