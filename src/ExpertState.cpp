@@ -98,20 +98,19 @@ std::vector<TExpertState::TEvent> TExpertState::Refreshed(const TVarTable &vars,
     std::vector<TChange> still;
     for (TChange &waiting : FWaiting) {
         const int i = waiting.Change.Index;
-        const bool there = i >= 0 && i < count && i < MaxVars &&
-                           vars[std::size_t(i)].Title == waiting.Change.Title &&
-                           vars[std::size_t(i)].Type == waiting.Change.Type;
-        const TVarEntry current = there ? vars[std::size_t(i)] : TVarEntry{};
+        const bool inTable = i >= 0 && i < count && i < MaxVars;
+        const TVarEntry current = inTable ? vars[std::size_t(i)] : TVarEntry{};
+        const bool there =
+            inTable && current.Title == waiting.Change.Title && current.Type == waiting.Change.Type;
         // What another copy of Kivo saved since is its own, not the expert's answer.
         const bool byOther =
             there && std::any_of(FOtherSaves.begin(), FOtherSaves.end(), [&](const TOtherSave &o) {
                 return o.Index == i && o.Title == waiting.Change.Title && o.At >= waiting.SavedAt &&
                        o.After.Value == current.Value && o.After.Status == current.Status;
             });
-        const std::optional<TAnswer> answer = !there ? TAnswer::Gone
-                                              : byOther
-                                                  ? TAnswer::Superseded
-                                                  : Judge(waiting, current, writtenAt.has_value());
+        std::optional<TAnswer> answer = TAnswer::Gone;
+        if (there)
+            answer = byOther ? TAnswer::Superseded : Judge(waiting, current, writtenAt.has_value());
         if (!answer) {
             still.push_back(std::move(waiting));
             continue;

@@ -16,10 +16,10 @@ const TStatusSettings Settings{20, 30, 5, 4};
 // name|steps|events|waiting|line. Steps, on a clock that moves only by "+ms", over Lots (0, "1",
 // status 0), Go (1, an action) and Mode (2, "a", status 2): sI=V/S Kivo saves a value, aI=/S an
 // action's status; eI=V/S the expert writes, kI=V/S another Kivo saves; r refreshes, w refreshes
-// finding the expert's write now; nC sets the count, tI=T a title; m missing, i incomplete, R
-// reset. Events: T taken, O overwritten, S superseded, K by another Kivo, G gone, and the Id.
-// Line: the tone (Plain, Good, Amber, Error), ':', the text with [title], {ms} the local time at
-// Start + ms; "-" when it does not matter.
+// finding the expert's write now; nC sets the count, tI=T a title, yI=T a type; m missing, i
+// incomplete, R reset. Events: T taken, O overwritten, S superseded, K by another Kivo, G gone, and
+// the Id. Line: the tone (Plain, Good, Amber, Error), ':', the text with [title], {ms} the local
+// time at Start + ms; "-" when it does not matter.
 const char Rows[] = R"(
 taken|s0=2/1 +800 e0=2/0 r|T1|0|G:[Lots] taken after 0.8 s
 taken late|s0=2/1 +12300 e0=2/0 r|T1|0|G:[Lots] taken after 12 s
@@ -35,13 +35,14 @@ action taken|a1=/1 +2000 e1=/0 r|T1|0|G:[Go] taken after 2.0 s
 action's value|a1=/1 e1=x/1 r||1|-
 gone, count|s0=2/1 n0 r|G1|0|P:
 gone, title|s0=2/1 t0=Size r|G1|0|P:
+gone, type|s0=2/1 y0=1 r|G1|0|P:
 other Kivo|s0=2/1 +100 k0=5/1 +100 r +100 e0=5/0 w|K1|0|P:The expert wrote just now
 other Kivo before|k0=5/1 +100 s0=2/1 +100 e0=5/1 r|O1|0|-
 fast, silent|w +1000 w +1000 w +1000 w +30001||0|A:The expert has not written for 30 s (it usually writes every 1 s)
 fast, not yet|w +1000 w +1000 w +1000 w +30000||0|P:The expert wrote 30 s ago
 slow, silent|w +30000 w +30000 w +30000 w +150001||0|A:The expert has not written for 2 min (it usually writes every 30 s)
 slow, not yet|w +30000 w +30000 w +30000 w +150000||0|P:The expert wrote 2 min ago
-median|w +1000 w +1000 w +1000 w +60000 w +30001||0|A:The expert has not written for 30 s (it usually writes every 1 s)
+median|w +1000 w +1000 w +3000 w +60000 w +30001||0|A:The expert has not written for 30 s (it usually writes every 2 s)
 two intervals|w +1000 w +1000 w +60000||0|P:The expert wrote 1 min ago
 same stamp|w +1000 w w w w +60000||0|P:The expert wrote 1 min ago
 never wrote|s0=2/1 +100 e0=2/0 r +600000 r|T1|0|P:
@@ -107,54 +108,20 @@ void TestExpertState::Answers() {
         note(state.Saved(change, vars[i], entry));
         vars[i] = entry;
     };
-    const std::map<char, std::function<void()>> act = {
-        {'+',
-         [&] {
-             now += step.mid(1).toInt();
-         }},
-        {'s',
-         [&] {
-             save(true);
-         }},
-        {'a',
-         [&] {
-             save(false);
-         }},
-        {'e',
-         [&] {
-             vars[i] = entry;
-         }},
-        {'k',
-         [&] {
-             vars[i] = entry, state.OtherSaved(i, entry.Title, entry);
-         }},
-        {'r',
-         [&] {
-             note(state.Refreshed(vars, count, std::nullopt));
-         }},
-        {'w',
-         [&] {
-             note(state.Refreshed(vars, count, now));
-         }},
-        {'n',
-         [&] {
-             count = i;
-         }},
-        {'t',
-         [&] {
-             vars[i].Title = step.mid(3).toStdString();
-         }},
-        {'m',
-         [&] {
-             state.FileMissing();
-         }},
-        {'i',
-         [&] {
-             state.FileIncomplete();
-         }},
-        {'R', [&] {
-             state.Reset();
-         }}};
+    std::map<char, std::function<void()>> act;
+    act.emplace('+', [&] { now += step.mid(1).toInt(); });
+    act.emplace('s', [&] { save(true); });
+    act.emplace('a', [&] { save(false); });
+    act.emplace('e', [&] { vars[i] = entry; });
+    act.emplace('k', [&] { vars[i] = entry, state.OtherSaved(i, entry.Title, entry); });
+    act.emplace('r', [&] { note(state.Refreshed(vars, count, std::nullopt)); });
+    act.emplace('w', [&] { note(state.Refreshed(vars, count, now)); });
+    act.emplace('n', [&] { count = i; });
+    act.emplace('t', [&] { vars[i].Title = step.mid(3).toStdString(); });
+    act.emplace('y', [&] { vars[i].Type = step.mid(3).toInt(); });
+    act.emplace('m', [&] { state.FileMissing(); });
+    act.emplace('i', [&] { state.FileIncomplete(); });
+    act.emplace('R', [&] { state.Reset(); });
     for (const QString &s : steps.split(u' ', Qt::SkipEmptyParts)) {
         step = s, i = s.mid(1, 1).toInt(), entry = vars[i];
         if (const QStringList set = s.mid(3).split(u'/'); set.size() == 2)
