@@ -18,6 +18,7 @@
 #include <QGuiApplication>
 #include <QLayout>
 #include <QMimeData>
+#include <QScopedValueRollback>
 #include <QScreen>
 
 #include <algorithm>
@@ -26,32 +27,9 @@ TMainForm *MainForm = nullptr;
 
 namespace {
 
-// Clears a flag however the scope is left.
-class TFlagGuard {
-public:
-    explicit TFlagGuard(bool &flag) : FFlag(flag) { FFlag = true; }
-    ~TFlagGuard() { FFlag = false; }
-    TFlagGuard(const TFlagGuard &) = delete;
-    TFlagGuard &operator=(const TFlagGuard &) = delete;
-
-private:
-    bool &FFlag;
-};
-
 // The user's home folder, where the open dialogs start until the terminal's folder is known.
 std::string HomeFolder() {
     return FromQString(QDir::toNativeSeparators(QDir::homePath()));
-}
-
-// What a question about a variable names under its text: the variable, and its value where it
-// has one.
-std::string AboutVariable(const TVarEntry &slot) {
-    std::string about = FromQString(ProjectToQString(slot.Title));
-    if (slot.Type == vtBoolean)
-        about += slot.Value == "1" ? ": TRUE" : ": FALSE";
-    else if (slot.Type != vtAction)
-        about += ": " + FromQString(ProjectToQString(slot.Value));
-    return about;
 }
 
 } // namespace
@@ -185,10 +163,8 @@ void TMainForm::Opened() {
     if (HistoryForm && HistoryForm->isVisible())
         HistoryForm->ShowProject(ToQString(ProjectPath), FSessionStart);
     if (FSession->OtherKivo())
-        Application->MessageBox(
-            "Another copy of Kivo has this project open.", "Warning", MB_OK, {},
-            "Its changes go into the same file and the same history. Kivo tells them apart from "
-            "the expert's, but each copy undoes only its own.");
+        Application->MessageBox(TProjectSession::OtherKivoNotice, "Warning", MB_OK, {},
+                                TProjectSession::OtherKivoDetail);
 }
 
 // The terminal's folder, written to the settings as Open writes the project: all or nothing.
@@ -320,7 +296,7 @@ void TMainForm::LoadProject() {
 }
 
 bool TMainForm::SaveProject(const TVarChange &change) {
-    const TFlagGuard saving(Saving);
+    const QScopedValueRollback saving(Saving, true);
     FSession->SetProject(ProjectPath);
     // The variable as the user saw it, for the journal of a change that is not saved.
     const TVarEntry shown =
@@ -361,20 +337,9 @@ void TMainForm::Undo1Click() {
     if (!undo)
         return;
     const TVarChange change = undo->Changes.front();
-    const TVarEntry wrote = undo->After.front();
     FGrid->ShowRow(change.Index + 1);
-    const char *question = nullptr;
-    if (!change.SetsValue)
-        question = change.Status == vsIdle ? "Do you want to cancel action activation?"
-                                           : "Do you want to activate this action?";
-    else if (change.Type == vtBoolean)
-        question = wrote.Value == "1" ? "Do you want to change TRUE to FALSE?"
-                                      : "Do you want to change FALSE to TRUE?";
-    // A variable that no longer holds what the change wrote is not asked about: the save says so.
-    const TVarEntry &now = Vars[std::size_t(change.Index)];
-    const bool holds = change.Index < VarCount &&
-                       (change.SetsValue ? now.Value == wrote.Value : now.Status == wrote.Status);
-    if (question && holds && !Ask(question, change.Index))
+    if (const char *question = FSession->UndoQuestion(Vars, VarCount);
+        question && !Ask(question, change.Index))
         return;
     // A failed write leaves the change to undo; one the expert has overtaken is gone for good.
     if (SaveChange(change) || FLastSave.Outcome == TProjectFile::TOutcome::Changed)
@@ -417,53 +382,10 @@ void TMainForm::History1Click() {
     HistoryForm->ShowProject(ToQString(ProjectPath), FSessionStart);
 }
 
-std::string TMainForm::WhyNoChange() const {
-    const TExpertState &state = FSession->State();
-    const std::int64_t since = (state.Now() - state.FileSince()) / 1000;
-    const TStatusSettings line;
-    if (since < line.IncompleteAfterSeconds)
-        return {};
-    if (state.File() == TExpertState::TFile::Missing)
-        return "The project file is gone. Nothing can be changed until it is back.";
-    if (state.File() == TExpertState::TFile::Incomplete)
-        return "The project file has been incomplete for " + FromQString(LineDuration(since)) +
-               ". Nothing can be changed until it is whole again.";
-    return {};
-}
-
 void TMainForm::UpdateStatusLine() {
-    TStatusLine line;
-    if (ProjectOpen) {
-        TStatusSettings settings;
-        settings.AckWarnSeconds = Settings.AckWarnSeconds;
-        settings.ExpertSilentSeconds = Settings.ExpertSilentSeconds;
-        line = StatusLineFor(FSession->State(), settings);
-        if (FSession->OtherKivo() && line.Tone == TStatusLine::Plain)
-            line.Before = QStringLiteral("Another copy of Kivo has this project open") +
-                          (line.Text().isEmpty() ? QString() : QStringLiteral(". ")) + line.Before;
-    }
-    // The title gives way when the line is too long; what it says of it stays whole.
-    const QString whole = line.Text();
-    const QFontMetrics metrics = Label1->fontMetrics();
-    const int room = Label1->contentsRect().width() - 2 * Label1->indent() - 2;
-    QString text = whole;
-    if (metrics.horizontalAdvance(whole) > room)
-        text = line.Before +
-               metrics.elidedText(
-                   line.Title, Qt::ElideRight,
-                   std::max(0, room - metrics.horizontalAdvance(line.Before + line.After))) +
-               line.After;
-    if (Label1->text() != text) {
-        Label1->setText(text);
-        Label1->setToolTip(text == whole ? QString() : PlainToolTip(whole));
-    }
-    static const QString styles[] = {
-        QString(), QStringLiteral("background: rgb(170, 220, 170); color: black;"),
-        // The highlight's amber, solid: a stopped expert must be seen.
-        QStringLiteral("background: rgb(255, 176, 0); color: black;"),
-        QStringLiteral("background: rgb(200, 40, 40); color: white;")};
-    if (Label1->styleSheet() != styles[line.Tone])
-        Label1->setStyleSheet(styles[line.Tone]);
+    ShowStatusLine(Label1, ProjectOpen ? FSession->Line(Settings.AckWarnSeconds,
+                                                        Settings.ExpertSilentSeconds)
+                                       : TStatusLine());
 }
 
 void TMainForm::RefreshVars() {
@@ -482,7 +404,7 @@ void TMainForm::Timer1Timer() {
     if (FRead && VarCount > 0)
         FillGrid();
     const TExpertState::TFile file = FSession->State().File();
-    FGrid->SetStale(file == TExpertState::TFile::Missing || !WhyNoChange().empty());
+    FGrid->SetStale(file == TExpertState::TFile::Missing || !FSession->WhyNoChange().empty());
     if (VarChangeForm && VarChangeForm->isVisible())
         VarChangeForm->Refreshed();
     TellJournalFailure();
@@ -492,7 +414,7 @@ void TMainForm::Timer1Timer() {
 void TMainForm::StringGrid1DblClick() {
     if (!ProjectOpen)
         return;
-    if (const std::string why = WhyNoChange(); !why.empty()) {
+    if (const std::string why = FSession->WhyNoChange(); !why.empty()) {
         Application->MessageBox(why, "Warning", MB_OK);
         return;
     }

@@ -83,8 +83,6 @@ public:
     TProjectSession &Session() { return *FSession; }
     TProjectFile &ProjectFile() { return FSession->File(); }
     TVarGrid &VarGrid() { return *FGrid; }
-    // Why a change cannot be made now (the file gone or incomplete for a while); "" when it can.
-    std::string WhyNoChange() const;
 
     QTimer *Timer1;
     TOpenDialog OpenDialog1;

@@ -234,6 +234,50 @@ void TProjectSession::DropUndoable() {
         FUndo.pop_back();
 }
 
+const char *TProjectSession::UndoQuestion(const TVarTable &vars, std::int32_t count) const {
+    const TUndo *undo = Undoable();
+    if (!undo || undo->Changes.size() != 1)
+        return nullptr;
+    const TVarChange &change = undo->Changes.front();
+    const TVarEntry &wrote = undo->After.front();
+    if (change.Index < 0 || change.Index >= count)
+        return nullptr;
+    // One that no longer holds it is not asked about: the save says so.
+    const TVarEntry &now = vars[std::size_t(change.Index)];
+    if (change.SetsValue ? now.Value != wrote.Value : now.Status != wrote.Status)
+        return nullptr;
+    if (!change.SetsValue)
+        return change.Status == vsIdle ? "Do you want to cancel action activation?"
+                                       : "Do you want to activate this action?";
+    if (change.Type == vtBoolean)
+        return wrote.Value == "1" ? "Do you want to change TRUE to FALSE?"
+                                  : "Do you want to change FALSE to TRUE?";
+    return nullptr;
+}
+
+TStatusLine TProjectSession::Line(int ackWarnSeconds, int expertSilentSeconds) const {
+    TStatusSettings settings;
+    settings.AckWarnSeconds = ackWarnSeconds;
+    settings.ExpertSilentSeconds = expertSilentSeconds;
+    TStatusLine line = StatusLineFor(FState, settings);
+    if (FOtherKivo && line.Tone == TStatusLine::Plain)
+        line.Before = QStringLiteral("Another copy of Kivo has this project open") +
+                      (line.Text().isEmpty() ? QString() : QStringLiteral(". ")) + line.Before;
+    return line;
+}
+
+std::string TProjectSession::WhyNoChange() const {
+    const std::int64_t since = (FState.Now() - FState.FileSince()) / 1000;
+    if (since < TStatusSettings().IncompleteAfterSeconds)
+        return {};
+    if (FState.File() == TExpertState::TFile::Missing)
+        return "The project file is gone. Nothing can be changed until it is back.";
+    if (FState.File() == TExpertState::TFile::Incomplete)
+        return "The project file has been incomplete for " + FromQString(LineDuration(since)) +
+               ". Nothing can be changed until it is whole again.";
+    return {};
+}
+
 TJournalRecord TProjectSession::Record(const TVarChange &change, const TVarEntry &before,
                                        const TVarEntry &after, const QString &outcome) const {
     TJournalRecord record;

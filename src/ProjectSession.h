@@ -66,9 +66,23 @@ public:
     };
     const TUndo *Undoable() const { return FUndo.empty() ? nullptr : &FUndo.back(); }
     void DropUndoable();
+    // The question the undo asks, the one its change would ask (activate, cancel, toggle), while
+    // the variable, as vars shows it, still holds what the change wrote; nullptr for none.
+    const char *UndoQuestion(const TVarTable &vars, std::int32_t count) const;
 
-    // Another running copy of Kivo had the project open when it was opened.
+    // Why nothing can be changed now (the file gone, or incomplete, for a few seconds), UTF-8;
+    // "" when it can.
+    std::string WhyNoChange() const;
+
+    // Another running copy of Kivo had the project open when it was opened, or has journalled a
+    // save of it since; the user is told so once, with these words.
     bool OtherKivo() const { return FOtherKivo; }
+    static constexpr const char *OtherKivoNotice = "Another copy of Kivo has this project open.";
+    static constexpr const char *OtherKivoDetail =
+        "Its changes go into the same file and the same history. Kivo tells them apart from the "
+        "expert's, but each copy undoes only its own.";
+    // The line under the grid, the other copy of Kivo mentioned where nothing more urgent is.
+    TStatusLine Line(int ackWarnSeconds, int expertSilentSeconds) const;
     // A record could not be journalled; the first failure is told to the user once.
     bool JournalFailed() const { return FJournalFailed; }
     QString JournalError() const { return FJournal.Error(); }

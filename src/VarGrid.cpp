@@ -1,11 +1,14 @@
 #include "VarGrid.h"
 
+#include "CodePage.h"
 #include "Conversions.h"
+#include "ExpertState.h"
 #include "Grid.h"
 
 #include <QDateTime>
 #include <QHeaderView>
 #include <QKeyEvent>
+#include <QLabel>
 #include <QMouseEvent>
 #include <QPainter>
 #include <QStyledItemDelegate>
@@ -139,6 +142,39 @@ TRowTexts RowTexts(const TVarEntry &slot) {
     else if (slot.Type != vtAction)
         texts.Value = slot.Value;
     return texts;
+}
+
+std::string AboutVariable(const TVarEntry &slot) {
+    std::string about = FromQString(ProjectToQString(slot.Title));
+    if (slot.Type == vtBoolean)
+        about += slot.Value == "1" ? ": TRUE" : ": FALSE";
+    else if (slot.Type != vtAction)
+        about += ": " + FromQString(ProjectToQString(slot.Value));
+    return about;
+}
+
+void ShowStatusLine(QLabel *label, const TStatusLine &line) {
+    const QString whole = line.Text();
+    const QFontMetrics metrics = label->fontMetrics();
+    const int room = label->contentsRect().width() - 2 * label->indent() - 2;
+    QString text = whole;
+    if (metrics.horizontalAdvance(whole) > room)
+        text = line.Before +
+               metrics.elidedText(line.Title, Qt::ElideRight,
+                                  std::max(0, room - metrics.horizontalAdvance(line.Before +
+                                                                               line.After))) +
+               line.After;
+    if (label->text() != text) {
+        label->setText(text);
+        label->setToolTip(text == whole ? QString() : PlainToolTip(whole));
+    }
+    static const QString styles[] = {
+        QString(), QStringLiteral("background: rgb(170, 220, 170); color: black;"),
+        // The highlight's amber, solid: a stopped expert must be seen.
+        QStringLiteral("background: rgb(255, 176, 0); color: black;"),
+        QStringLiteral("background: rgb(200, 40, 40); color: white;")};
+    if (label->styleSheet() != styles[line.Tone])
+        label->setStyleSheet(styles[line.Tone]);
 }
 
 TVarGrid::TVarGrid(QTableWidget *grid, QObject *parent)

@@ -20,6 +20,9 @@ const char *StatusWord(std::int32_t status);
 
 // The four cells of a variable's row: its title, type, status and value as the grid shows them
 // (a boolean as true or false, an action without a value).
+struct TStatusLine;
+class QLabel;
+
 struct TRowTexts {
     std::string Title;
     std::string Type;
@@ -27,6 +30,12 @@ struct TRowTexts {
     std::string Value;
 };
 TRowTexts RowTexts(const TVarEntry &slot);
+// What a question about a variable names under its text, UTF-8: its title, and its value where
+// it has one ("Trading enabled: TRUE").
+std::string AboutVariable(const TVarEntry &slot);
+// Shows the line under the grid in label, in its tone's colours: the title shortened when the line
+// is too long, the rest whole, the whole line then in the tooltip.
+void ShowStatusLine(QLabel *label, const TStatusLine &line);
 
 // The main window's grid of variables (StringGrid1, which stays the window's): its columns and
 // cells, the moment's highlight of a cell another writer changed, values shown as stale while
