@@ -383,9 +383,9 @@ void TMainForm::History1Click() {
 }
 
 void TMainForm::UpdateStatusLine() {
-    ShowStatusLine(Label1, ProjectOpen ? FSession->Line(Settings.AckWarnSeconds,
-                                                        Settings.ExpertSilentSeconds)
-                                       : TStatusLine());
+    ShowStatusLine(
+        Label1, ProjectOpen ? FSession->Line(Settings.AckWarnSeconds, Settings.ExpertSilentSeconds)
+                            : TStatusLine());
 }
 
 void TMainForm::RefreshVars() {

@@ -160,9 +160,9 @@ void ShowStatusLine(QLabel *label, const TStatusLine &line) {
     QString text = whole;
     if (metrics.horizontalAdvance(whole) > room)
         text = line.Before +
-               metrics.elidedText(line.Title, Qt::ElideRight,
-                                  std::max(0, room - metrics.horizontalAdvance(line.Before +
-                                                                               line.After))) +
+               metrics.elidedText(
+                   line.Title, Qt::ElideRight,
+                   std::max(0, room - metrics.horizontalAdvance(line.Before + line.After))) +
                line.After;
     if (label->text() != text) {
         label->setText(text);
@@ -286,8 +286,8 @@ QRect TVarGrid::RowOnScreen(int row) const {
     return {viewport->mapToGlobal(shown.topLeft()), shown.size()};
 }
 
-// The first click of a double-click has selected the row under the pointer, or, on empty space,
-// taken the selection away.
+// A click on empty space takes the selection away; a double-click acts on the row under the
+// pointer, and on nothing elsewhere.
 bool TVarGrid::eventFilter(QObject *watched, QEvent *event) {
     if (event->type() == QEvent::KeyPress && watched == FGrid) {
         const auto *key = static_cast<QKeyEvent *>(event);
@@ -300,9 +300,11 @@ bool TVarGrid::eventFilter(QObject *watched, QEvent *event) {
     }
     if (event->type() == QEvent::MouseButtonDblClick && watched == FGrid->viewport()) {
         const auto *mouse = static_cast<QMouseEvent *>(event);
-        if (mouse->button() == Qt::LeftButton &&
-            FGrid->indexAt(mouse->position().toPoint()).isValid() && RowChosen())
+        const QModelIndex at = FGrid->indexAt(mouse->position().toPoint());
+        if (mouse->button() == Qt::LeftButton && at.isValid()) {
+            FGrid->setCurrentCell(at.row(), at.column());
             emit Activated();
+        }
         return true;
     }
     return QObject::eventFilter(watched, event);

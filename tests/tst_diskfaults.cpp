@@ -8,7 +8,9 @@
 #include "IniFile.h"
 #include "ProjectFile.h"
 #include "SharedFile.h"
+#include "VarGrid.h"
 
+#include <QLabel>
 #include <QLineEdit>
 #include <QProcess>
 #include <QPushButton>
@@ -335,6 +337,7 @@ private slots:
     void save_plantedLinkOrLeftover_neverFollowedNorBlocking();
     void powerCut_leavesOldOrNewFile();
     void save_twoUsersAtOnce_takeTurns();
+    void save_readOnlyFile_refusedAndTheDialogKeepsTheText();
     void projectDeletedWhileOpen_keepsViewAndComesBack();
     void projectDiskUnwritable_saveFailsClearly_data();
     void projectDiskUnwritable_saveFailsClearly();
@@ -821,6 +824,32 @@ void TestDiskFaults::save_twoUsersAtOnce_takeTurns() {
 #endif
 }
 
+// A project file that may not be written (no write permission, the read-only attribute) is not
+// written; the user is told why, and the change dialog stays open with what was typed.
+void TestDiskFaults::save_readOnlyFile_refusedAndTheDialogKeepsTheText() {
+    TKivoFixture f;
+    const std::string project = f.Path("p.kvo");
+    f.Write("p.kvo", ProjectText(TwoVars));
+    const QString file = QString::fromStdString(project);
+    QVERIFY(QFile::setPermissions(file, QFile::ReadOwner | QFile::ReadGroup | QFile::ReadOther));
+    OpenProject(f, project);
+    GridSetRow(Grid(), 1);
+    bool open = false;
+    QString typed;
+    RunDialog(f, {Type("new"), PressOk(), [&] {
+                      open = VarChangeForm->isVisible();
+                      typed = Edit1()->text();
+                  }});
+    QVERIFY(QFile::setPermissions(file, QFile::ReadOwner | QFile::WriteOwner));
+    QVERIFY(open);
+    QCOMPARE(typed, QStringLiteral("new"));
+    QCOMPARE(f.Messages.size(), size_t(1));
+    QCOMPARE(f.Messages[0].Text, std::string("The project file cannot be written: it is read-only. "
+                                             "The new value is not saved."));
+    QCOMPARE(f.Read("p.kvo"), ProjectText(TwoVars));
+    QVERIFY(f.Exceptions.empty());
+}
+
 void TestDiskFaults::projectDeletedWhileOpen_keepsViewAndComesBack() {
     TKivoFixture f;
     const std::string project = f.Path("p.kvo");
@@ -856,19 +885,29 @@ void TestDiskFaults::projectDeletedWhileOpen_keepsViewAndComesBack() {
     QVERIFY(!VarChangeForm->isVisible());
     QVERIFY(!f.Exists("p.kvo"));
 
-    // Missing for a while, the real timer running: the last view stays, nothing can be acted on.
+    // Missing for a while, the real timer running: the last view stays, dimmed, and the line says
+    // the file is gone; nothing can be acted on, silently for a moment, then with the reason.
     f.Messages.clear();
     QTest::qWait(1200);
     QCOMPARE(Rows(), shown);
+    QVERIFY(MainForm->VarGrid().Stale());
+    const QLabel *line = MainForm->findChild<QLabel *>("Label1");
+    QVERIFY2(line->text().startsWith("The project file is gone (since "), qPrintable(line->text()));
     f.Answers.push_back(IDYES);
     f.Handle([] { MainForm->StringGrid1DblClick(); });
     QVERIFY(f.Messages.empty());
+    QTest::qWait(2000);
+    f.Handle([] { MainForm->StringGrid1DblClick(); });
+    QCOMPARE(f.Messages.size(), size_t(1));
+    QCOMPARE(f.Messages[0].Text,
+             std::string("The project file is gone. Nothing can be changed until it is back."));
     QVERIFY(!f.Exists("p.kvo"));
     f.Answers.clear();
 
     // Back again: the timer shows it, a save goes through.
     f.Write("p.kvo", ProjectText({{"Name", 1, 0, "back"}, {"Flag", 0, 0, "1"}}));
     QTRY_COMPARE_WITH_TIMEOUT(GridCell(Grid(), 3, 1), std::string("back"), 5000);
+    QVERIFY(!MainForm->VarGrid().Stale());
     GridSetRow(Grid(), 2);
     f.Answers.push_back(IDYES);
     f.Handle([] { MainForm->StringGrid1DblClick(); });

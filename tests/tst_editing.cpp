@@ -5,6 +5,7 @@
 #include "IniFile.h"
 #include "Journal.h"
 #include "ValueCheck.h"
+#include "VarGrid.h"
 
 #include <QDateTime>
 #include <QLabel>
@@ -67,6 +68,7 @@ private slots:
     void doubleClick_doesNothingWithoutVariables();
     void keyboard_enterActsAsDoubleClick();
     void keyboard_secondEnterAnswersNo();
+    void undo_asksAndShowsItsRow();
     void check_acceptsWhatTheExpertReadsBack_data();
     void check_acceptsWhatTheExpertReadsBack();
     void dialog_refusalSaysWhatWasExpectedAndKeepsTheText();
@@ -199,6 +201,65 @@ void TestEditing::keyboard_enterActsAsDoubleClick() {
     QTest::keyClick(Grid(), Qt::Key_Return);
     QVERIFY(opened);
     QCOMPARE(f.Messages.size(), size_t(4));
+
+    // Only a row the user chose: a double-click on empty space below the rows or on the header
+    // (on a divider it fits the column), and Enter after a click on empty space, ask nothing.
+    const std::string before = f.Read("p.kvo");
+    f.Messages.clear();
+    QWidget *viewport = Grid()->viewport();
+    const QRect flag = Grid()->visualItemRect(Grid()->item(1, 0));
+    const QPoint below(10, flag.bottom() + 30);
+    QTest::mouseDClick(viewport, Qt::LeftButton, {}, below);
+    QTest::mouseClick(viewport, Qt::LeftButton, {}, below);
+    QTest::keyClick(Grid(), Qt::Key_Return);
+    QWidget *header = Grid()->horizontalHeader()->viewport();
+    QTest::mouseDClick(header, Qt::LeftButton, {}, QPoint(20, 5));
+    QTest::mouseDClick(header, Qt::LeftButton, {}, QPoint(Grid()->columnWidth(0) - 1, 5));
+    QVERIFY(Grid()->columnWidth(0) < 103); // fitted to "First" and "Flag"
+    QVERIFY(f.Messages.empty());
+    QCOMPARE(f.Read("p.kvo"), before);
+    // A double-click on a row asks about that row, naming it and its value.
+    f.Answers.push_back(IDNO);
+    QTest::mouseDClick(viewport, Qt::LeftButton, {}, flag.center());
+    QCOMPARE(f.Messages.size(), size_t(1));
+    QCOMPARE(f.Messages[0].Detail, std::string("Flag: TRUE"));
+}
+
+// Undo is a change like any other: the menu names it; an action's activation or cancellation,
+// and a toggle, ask the question the change itself asked, No the default; the row comes into view.
+void TestEditing::undo_asksAndShowsItsRow() {
+    TKivoFixture f;
+    const std::string title = "Move all stops to break-even now";
+    std::vector<TProjectVar> vars(30, {"Filler", 1, 0, "x"});
+    vars[25] = {title, 5, 0, ""};
+    OpenProject(f, vars, 26);
+    f.Answers = {IDYES, IDYES};
+    f.Handle([] { MainForm->StringGrid1DblClick(); });
+    f.Handle([] { MainForm->StringGrid1DblClick(); });
+    QCOMPARE(FileVar(f, 26).Status, 0);
+    auto *undo = MainForm->findChild<QAction *>("Undo1");
+    QCOMPARE(undo->statusTip(), QString::fromStdString("Undo cancel of " + title));
+    GridSetRow(Grid(), 1);
+    Grid()->scrollToTop();
+    f.Messages.clear();
+    f.Handle([] { MainForm->Undo1Click(); }); // answered No
+    QCOMPARE(f.Messages.size(), size_t(1));
+    QCOMPARE(f.Messages[0].Text, std::string("Do you want to activate this action?"));
+    QCOMPARE(f.Messages[0].Flags, MB_YESNO | MB_DEFBUTTON2);
+    QCOMPARE(f.Messages[0].Detail, title);
+    QCOMPARE(FileVar(f, 26).Status, 0);
+    QCOMPARE(GridRow(Grid()), 26);
+    QVERIFY(!MainForm->VarGrid().RowOnScreen(26).isEmpty());
+    f.Answers.push_back(IDYES);
+    f.Handle([] { MainForm->Undo1Click(); });
+    QCOMPARE(FileVar(f, 26).Status, 1);
+    const std::vector<TJournalRecord> records =
+        TJournal::Load(QString::fromStdString(f.Path("p.kvo")));
+    QCOMPARE(records.back().Kind, QStringLiteral("undo"));
+    QCOMPARE(records.back().Outcome, QStringLiteral("saved"));
+    QCOMPARE(records.back().NewStatus, 1);
+    QVERIFY(!undo->isEnabled() ||
+            undo->statusTip() == QString::fromStdString("Undo activation of " + title));
 }
 
 void TestEditing::keyboard_secondEnterAnswersNo() {

@@ -12,14 +12,17 @@
 
 #include "Conversions.h"
 #include "IniFile.h"
+#include "Journal.h"
 #include "KivoFixture.h"
 #include "SharedFile.h"
 
 #include <QApplication>
 #include <QDir>
 #include <QElapsedTimer>
+#include <QLabel>
 #include <QProcess>
 #include <QRegularExpression>
+#include <QScopeGuard>
 #include <QTemporaryDir>
 #include <QThread>
 
@@ -144,6 +147,30 @@ int SaveTimes(const std::string &dir, int index, int count, unsigned seed) {
             return 7;
         }
         std::this_thread::sleep_for(std::chrono::microseconds(rng() % 2000));
+    }
+    return 0;
+}
+
+// The child that keeps the project open, as another copy of Kivo, and saves a value into
+// variable INDEX for each line "INDEX VALUE" on stdin, answering "saved" or "not saved".
+int Hold(const std::string &dir) {
+    TApplication app(ChildArgc, ChildArgv);
+    if (const int failed = OpenForms(dir))
+        return failed;
+    std::printf("open\n");
+    std::fflush(stdout);
+    char line[256];
+    while (std::fgets(line, sizeof line, stdin)) {
+        const QStringList words = QString::fromUtf8(line).trimmed().split(' ');
+        MainForm->ReadProject();
+        TVarChange change;
+        change.Index = words.value(0).toInt();
+        change.Title = MainForm->Vars[change.Index].Title;
+        change.Type = MainForm->Vars[change.Index].Type;
+        change.SetsValue = true;
+        change.Value = words.value(1).toStdString();
+        std::printf("%s\n", MainForm->SaveProject(change) ? "saved" : "not saved");
+        std::fflush(stdout);
     }
     return 0;
 }
@@ -315,6 +342,7 @@ class TestKillSave : public QObject {
 
 private slots:
     void killedMidSave_leavesOldOrNewFileWhole();
+    void secondKivo_isToldAndNeverTakenForTheExpert();
     void secondKivoSaving_noReadFindsTheFileCut();
     void expertStalledMidWrite_saveNeverCutsTheFile_data();
     void expertStalledMidWrite_saveNeverCutsTheFile();
@@ -456,6 +484,54 @@ void TestKillSave::expertStalledMidWrite_saveNeverCutsTheFile() {
 #endif
 }
 
+// A second copy of Kivo on the same project: the user is told once when opening it, and what the
+// other copy saves is its own, not the expert's: a change of this one's it replaces is superseded
+// by it, and an undo says who changed the variable.
+void TestKillSave::secondKivo_isToldAndNeverTakenForTheExpert() {
+    // Kivo's own name, as the other copy has it, names the data folder both keep their marks in.
+    const QString testName = QCoreApplication::applicationName();
+    QCoreApplication::setApplicationName(ChildName);
+    const auto restoreName = qScopeGuard([&] { QCoreApplication::setApplicationName(testName); });
+    TKivoFixture f;
+    QProcess other;
+    QProcessEnvironment env = Prepare(f.Dir, "hold");
+    env.insert("XDG_DATA_HOME", QString::fromStdString(f.Path("data")));
+    other.setProcessEnvironment(env);
+    other.start(QCoreApplication::applicationFilePath(), {});
+    QCOMPARE(ReadLine(other), QByteArray("open"));
+    f.Show();
+    QCOMPARE(f.Messages.size(), size_t(1));
+    QCOMPARE(f.Messages[0].Text, std::string("Another copy of Kivo has this project open."));
+    QVERIFY(MainForm->findChild<QLabel *>("Label1")->text().startsWith(
+        "Another copy of Kivo has this project open"));
+
+    TVarChange change;
+    change.Index = 1;
+    change.Title = MainForm->Vars[1].Title;
+    change.Type = MainForm->Vars[1].Type;
+    change.SetsValue = true;
+    change.Value = "mine";
+    f.Handle([&] { MainForm->SaveChange(change); });
+    other.write("1 theirs\n");
+    QCOMPARE(ReadLine(other), QByteArray("saved"));
+    MainForm->Timer1Timer();
+    const std::vector<TJournalRecord> records =
+        TJournal::Load(QString::fromStdString(f.Path("p.kvo")));
+    const auto answer = std::find_if(records.begin(), records.end(), [](const TJournalRecord &r) {
+        return r.NewValue == "mine" && r.Outcome != "saved";
+    });
+    QVERIFY(answer != records.end());
+    QCOMPARE(answer->Outcome, QStringLiteral("superseded"));
+    QCOMPARE(answer->Reason, QStringLiteral("by another copy of Kivo"));
+    f.Messages.clear();
+    f.Handle([] { MainForm->Undo1Click(); });
+    QCOMPARE(f.Messages.back().Text,
+             "Another copy of Kivo has changed " + change.Title + " since. Nothing is undone.");
+    other.closeWriteChannel();
+    QVERIFY(other.waitForFinished(30000));
+    QCOMPARE(other.exitCode(), 0);
+}
+
 void TestKillSave::killedMidSave_leavesOldOrNewFileWhole() {
     QTemporaryDir dir;
     QVERIFY(dir.isValid());
@@ -587,6 +663,8 @@ int main(int argc, char *argv[]) {
     if (qEnvironmentVariableIsSet(ChildVar) && qEnvironmentVariableIsSet(ModeVar)) {
         const std::string dir = qEnvironmentVariable(ChildVar).toStdString();
         const QStringList mode = qEnvironmentVariable(ModeVar).split(' ');
+        if (mode.size() == 1 && mode[0] == "hold")
+            return Hold(dir);
         if (mode.size() == 4 && mode[0] == "saves")
             return SaveTimes(dir, mode[1].toInt(), mode[2].toInt(), mode[3].toUInt());
         if (mode.size() == 3 && mode[0] == "stall") {
