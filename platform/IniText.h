@@ -37,7 +37,8 @@ public:
     // change could not be read back as meant (a CR, LF or NUL, a ']' in a section name, a key
     // that is empty, holds '=' or starts with '['), or nullptr when it is held. A value the key
     // holds already is accepted whatever it holds: nothing is written for it.
-    [[nodiscard]] const char *Set(std::string_view section, std::string_view key, std::string_view value);
+    [[nodiscard]] const char *Set(std::string_view section, std::string_view key,
+                                  std::string_view value);
     // True when changes are held that would change the bytes.
     bool Modified() const;
     // The bytes with the held changes spliced in; every other byte stays as it was.

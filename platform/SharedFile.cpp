@@ -333,6 +333,9 @@ TReplaceLock::TResult TReplaceLock::Replace(const std::string &content, const st
     CloseHandle(handle);
     FHandle = nullptr;
     FStaged = FTarget + ".kivo-save";
+    if (const int error = fs.SyncFolder(FolderOf(FTarget)))
+        ThrowWriteError(FFileName,
+                        "its folder could not be flushed (" + SystemErrorMessage(error) + ")");
     StableReads().Remember(FFileName, content);
     return TResult::Replaced;
 }
@@ -583,6 +586,121 @@ TReplaceLock::TResult TReplaceLock::Replace(const std::string &content, const st
 }
 
 #endif
+
+#ifdef _WIN32
+
+std::string AppendShared(const std::string &fileName, const std::string &bytes) {
+    const HANDLE file = CreateFileW(Wide(fileName).c_str(), FILE_APPEND_DATA | SYNCHRONIZE,
+                                    FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                    OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE)
+        return SystemErrorMessage(int(GetLastError()));
+    DWORD wrote = 0;
+    const bool ok = WriteFile(file, bytes.data(), DWORD(bytes.size()), &wrote, nullptr) &&
+                    wrote == DWORD(bytes.size());
+    const DWORD error = GetLastError();
+    CloseHandle(file);
+    return ok ? std::string() : SystemErrorMessage(int(error ? error : ERROR_WRITE_FAULT));
+}
+
+namespace {
+
+// An exclusive lock on the mark's first byte, taken at once or not at all.
+bool LockMark(HANDLE file) {
+    OVERLAPPED first{};
+    return LockFileEx(file, LOCKFILE_EXCLUSIVE_LOCK | LOCKFILE_FAIL_IMMEDIATELY, 0, 1, 0, &first);
+}
+
+HANDLE OpenMark(const std::string &fileName, DWORD disposition) {
+    return CreateFileW(Wide(fileName).c_str(), GENERIC_READ | GENERIC_WRITE,
+                       FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, disposition,
+                       FILE_ATTRIBUTE_NORMAL, nullptr);
+}
+
+} // namespace
+
+TProcessMark::TProcessMark(std::string fileName) : FFileName(std::move(fileName)) {
+    const HANDLE file = OpenMark(FFileName, OPEN_ALWAYS);
+    if (file == INVALID_HANDLE_VALUE)
+        return;
+    if (LockMark(file))
+        FHandle = file;
+    else
+        CloseHandle(file);
+}
+
+TProcessMark::~TProcessMark() {
+    if (!FHandle)
+        return;
+    DeleteFileW(Wide(FFileName).c_str()); // gone once the handle is closed
+    CloseHandle(static_cast<HANDLE>(FHandle));
+}
+
+bool TProcessMark::HeldByAnother(const std::string &fileName) {
+    const HANDLE file = OpenMark(fileName, OPEN_EXISTING);
+    if (file == INVALID_HANDLE_VALUE)
+        return GetLastError() == ERROR_SHARING_VIOLATION;
+    const bool held = !LockMark(file);
+    if (!held)
+        DeleteFileW(Wide(fileName).c_str());
+    CloseHandle(file);
+    return held;
+}
+
+#else
+
+std::string AppendShared(const std::string &fileName, const std::string &bytes) {
+    const int fd = ::open(fileName.c_str(), O_WRONLY | O_APPEND | O_CLOEXEC | O_NONBLOCK);
+    if (fd < 0)
+        return SystemErrorMessage(errno);
+    ssize_t wrote;
+    do
+        wrote = ::write(fd, bytes.data(), bytes.size());
+    while (wrote < 0 && errno == EINTR);
+    const int error = wrote < 0 ? errno : 0;
+    ::close(fd);
+    if (error)
+        return SystemErrorMessage(error);
+    return std::size_t(wrote) == bytes.size() ? std::string() : SystemErrorMessage(ENOSPC);
+}
+
+TProcessMark::TProcessMark(std::string fileName) : FFileName(std::move(fileName)) {
+    const int fd = ::open(FFileName.c_str(), O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0600);
+    if (fd < 0)
+        return;
+    if (::flock(fd, LOCK_EX | LOCK_NB) == 0)
+        FFd = fd;
+    else
+        ::close(fd);
+}
+
+TProcessMark::~TProcessMark() {
+    if (FFd < 0)
+        return;
+    ::unlink(FFileName.c_str());
+    ::close(FFd);
+}
+
+bool TProcessMark::HeldByAnother(const std::string &fileName) {
+    const int fd = ::open(fileName.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK);
+    if (fd < 0)
+        return false;
+    const bool held = ::flock(fd, LOCK_SH | LOCK_NB) != 0 && errno == EWOULDBLOCK;
+    if (!held)
+        ::unlink(fileName.c_str());
+    ::close(fd);
+    return held;
+}
+
+#endif
+
+bool TProcessMark::Held() const {
+#ifdef _WIN32
+    return FHandle != nullptr;
+#else
+    return FFd >= 0;
+#endif
+}
 
 void WriteAtomically(const std::string &fileName, const std::string &content) {
     TReplaceLock lock(fileName);

@@ -77,6 +77,35 @@ private:
 #endif
 };
 
+// Appends bytes to the end of an existing file in one write that another process appending at the
+// same moment cannot interleave with or overwrite (O_APPEND; FILE_APPEND_DATA on Windows). "" when
+// it went through, else why not.
+std::string AppendShared(const std::string &fileName, const std::string &bytes);
+
+// A file that marks something as this process's for as long as the object lives: held with a lock
+// of the system's (flock; LockFileEx on Windows), which goes with the process, however it ends.
+class TProcessMark {
+public:
+    // Makes the file, or takes it over from a process that is gone. Held() is false when it could
+    // not be made.
+    explicit TProcessMark(std::string fileName);
+    ~TProcessMark();
+    TProcessMark(const TProcessMark &) = delete;
+    TProcessMark &operator=(const TProcessMark &) = delete;
+    bool Held() const;
+
+    // True when a running process holds the mark at fileName; one that nobody holds is removed.
+    static bool HeldByAnother(const std::string &fileName);
+
+private:
+    std::string FFileName;
+#ifdef _WIN32
+    void *FHandle = nullptr;
+#else
+    int FFd = -1;
+#endif
+};
+
 // Replaces the file in one step under its lock. Throws Exception naming the file on failure,
 // and for a file that may not be written.
 void WriteAtomically(const std::string &fileName, const std::string &content);

@@ -2,6 +2,9 @@
 
 #include "ProjectData.h"
 
+#include "Conversions.h"
+#include "SharedFile.h"
+
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -279,32 +282,25 @@ bool TJournal::Append(const TJournalRecord &record) {
                    !why.isEmpty()) {
             written = fail(why);
         } else {
-            // Open, append, close: the record is with the system before the save returns, and
-            // nothing stays open between changes. It is not synced to the disk: that would cost
-            // as much again as the save's own flush, for a record only a power cut could lose. One
-            // write per record, unbuffered, so that two copies of Kivo on the same project append
-            // whole lines.
-            QFile out(file);
-            if (!out.open(QIODevice::ReadWrite | QIODevice::Append | QIODevice::Unbuffered)) {
-                written = fail(out.errorString());
-            } else {
-                QByteArray bytes;
-                const qint64 size = out.size();
-                if (size == 0) {
-                    // A journal emptied by hand gets its header back.
-                    bytes = QByteArray(ByteOrderMark) + Header;
-                } else {
-                    // A line cut short (a full disk, a crash) would swallow this record.
-                    char last = 0;
-                    if (out.seek(size - 1) && out.getChar(&last) && last != '\n')
-                        bytes = "\r\n";
-                }
-                bytes += RecordLine(record);
-                written = out.write(bytes) == bytes.size() || fail(out.errorString());
-                out.close();
-                if (written && out.error() != QFileDevice::NoError)
-                    written = fail(out.errorString());
+            // The record is with the system before the save returns, and nothing stays open
+            // between changes. It is not synced to the disk: that would cost as much again as the
+            // save's own flush, for a record only a power cut could lose. One appending write per
+            // record, so that two copies of Kivo on the same project append whole lines.
+            QByteArray bytes;
+            QFile in(file);
+            const qint64 size = in.open(QIODevice::ReadOnly) ? in.size() : 0;
+            char last = '\n';
+            if (size == 0) {
+                // A journal emptied by hand gets its header back.
+                bytes = QByteArray(ByteOrderMark) + Header;
+            } else if (in.seek(size - 1) && in.getChar(&last) && last != '\n') {
+                // A line cut short (a full disk, a crash) would swallow this record.
+                bytes = "\r\n";
             }
+            in.close();
+            bytes += RecordLine(record);
+            const std::string appended = AppendShared(FromQString(file), bytes.toStdString());
+            written = appended.empty() || fail(QString::fromStdString(appended));
         }
     } catch (const std::exception &e) {
         written = fail(QString::fromLocal8Bit(e.what()));

@@ -3,10 +3,10 @@
 #include "CodePage.h"
 #include "Conversions.h"
 #include "ProjectData.h"
+#include "SharedFile.h"
 
 #include <QDir>
 #include <QFileInfo>
-#include <QLockFile>
 #include <QRandomGenerator>
 
 namespace {
@@ -87,12 +87,12 @@ void TProjectSession::SetProject(const std::string &path) {
     MarkOpen();
 }
 
-// A lock file of this copy's beside those of every other copy of Kivo that has the project open
-// (QLockFile: gone with its process). Another's that can be taken is left over from a copy that
-// ended without removing it.
+// A mark of this copy's beside those of every other copy of Kivo that has the project open, held
+// for as long as it is open (TProcessMark: gone with its process). Another's that nobody holds is
+// left over from a copy that ended without removing it.
 void TProjectSession::MarkOpen() {
     const QString mark = ProjectDataFile(ToQString(FProject), QStringLiteral("open"),
-                                         QLatin1Char('.') + FKivo + QStringLiteral(".lock"));
+                                         QLatin1Char('.') + FKivo + QStringLiteral(".mark"));
     if (mark.isEmpty())
         return;
     const QFileInfo info(mark);
@@ -100,20 +100,12 @@ void TProjectSession::MarkOpen() {
     if (!folder.mkpath(QStringLiteral(".")))
         return;
     const QString prefix = info.fileName().section(QLatin1Char('.'), 0, 0) + QLatin1Char('.');
-    for (const QString &name : folder.entryList({prefix + QStringLiteral("*.lock")}, QDir::Files)) {
-        if (name == info.fileName())
-            continue;
-        QLockFile other(folder.filePath(name));
-        other.setStaleLockTime(0);
-        if (other.tryLock(0))
-            other.unlock();
-        else if (other.error() == QLockFile::LockFailedError)
+    for (const QString &name : folder.entryList({prefix + QStringLiteral("*.mark")}, QDir::Files)) {
+        if (name != info.fileName() && TProcessMark::HeldByAnother(FromQString(
+                                           QDir::toNativeSeparators(folder.filePath(name)))))
             FOtherKivo = true;
     }
-    FOpenMark = std::make_unique<QLockFile>(mark);
-    FOpenMark->setStaleLockTime(0);
-    if (!FOpenMark->tryLock(0))
-        FOpenMark.reset();
+    FOpenMark = std::make_unique<TProcessMark>(FromQString(QDir::toNativeSeparators(mark)));
 }
 
 // Another copy of Kivo journals its saves where this one does: what it saved is not the expert's.

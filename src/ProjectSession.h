@@ -13,7 +13,7 @@
 #include <string>
 #include <vector>
 
-class QLockFile;
+class TProcessMark;
 
 // One open project: its file and the watch of it, the journal of every change made to it, the
 // judgement of the expert's side, and the changes this session can undo.
@@ -106,7 +106,7 @@ private:
     std::vector<TUndo> FUndo;
     QString FKivo;
     qint64 FJournalRead = 0; // how far the journal was read for other copies' saves
-    std::unique_ptr<QLockFile> FOpenMark;
+    std::unique_ptr<TProcessMark> FOpenMark;
     bool FOtherKivo = false;
     bool FJournalFailed = false;
     std::int64_t FNextGroup = 0;
