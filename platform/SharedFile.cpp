@@ -589,16 +589,26 @@ TReplaceLock::TResult TReplaceLock::Replace(const std::string &content, const st
 
 #ifdef _WIN32
 
+// Append-only access writes at the end, and a lock far past the end keeps the appends of
+// several processes apart where the system does not (a Windows layer may not).
 std::string AppendShared(const std::string &fileName, const std::string &bytes) {
-    const HANDLE file = CreateFileW(Wide(fileName).c_str(), FILE_APPEND_DATA | SYNCHRONIZE,
+    const HANDLE file = CreateFileW(Wide(fileName).c_str(), GENERIC_READ | FILE_APPEND_DATA,
                                     FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
                                     OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (file == INVALID_HANDLE_VALUE)
         return SystemErrorMessage(int(GetLastError()));
+    OVERLAPPED beyond{};
+    beyond.Offset = 0xFFFFFFFE;
+    beyond.OffsetHigh = 0x7FFFFFFF;
+    const bool locked = LockFileEx(file, LOCKFILE_EXCLUSIVE_LOCK, 0, 1, 0, &beyond);
+    LARGE_INTEGER end{};
     DWORD wrote = 0;
-    const bool ok = WriteFile(file, bytes.data(), DWORD(bytes.size()), &wrote, nullptr) &&
+    const bool ok = SetFilePointerEx(file, end, nullptr, FILE_END) &&
+                    WriteFile(file, bytes.data(), DWORD(bytes.size()), &wrote, nullptr) &&
                     wrote == DWORD(bytes.size());
     const DWORD error = GetLastError();
+    if (locked)
+        UnlockFileEx(file, 0, 1, 0, &beyond);
     CloseHandle(file);
     return ok ? std::string() : SystemErrorMessage(int(error ? error : ERROR_WRITE_FAULT));
 }

@@ -274,6 +274,15 @@ THistoryForm::THistoryForm(QWidget *Owner)
 
 THistoryForm::~THistoryForm() = default;
 
+THistoryForm *THistoryForm::Open(QWidget *owner, TJournal &journal) {
+    if (!HistoryForm) {
+        HistoryForm = new THistoryForm(owner);
+        connect(&journal, &TJournal::Appended, HistoryForm, &THistoryForm::Add);
+        connect(HistoryForm, &QObject::destroyed, [] { HistoryForm = nullptr; });
+    }
+    return HistoryForm;
+}
+
 void THistoryForm::ShowProject(const QString &project, const QDateTime &sessionStart) {
     FProject = project;
     FJournal = TJournal::FileFor(project);

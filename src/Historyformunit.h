@@ -25,6 +25,9 @@ public:
     explicit THistoryForm(QWidget *Owner);
     ~THistoryForm() override;
 
+    // The window, made when first asked for, owned by owner and following journal while open.
+    static THistoryForm *Open(QWidget *owner, TJournal &journal);
+
     // Reads the project's journal and shows the window, or raises it when it is open. Changes
     // saved from sessionStart on, and not yet taken, count as waiting; older ones that were
     // never taken had no answer.

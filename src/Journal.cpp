@@ -287,13 +287,14 @@ bool TJournal::Append(const TJournalRecord &record) {
             // save's own flush, for a record only a power cut could lose. One appending write per
             // record, so that two copies of Kivo on the same project append whole lines.
             QByteArray bytes;
+            const qint64 size = QFileInfo(file).size();
             QFile in(file);
-            const qint64 size = in.open(QIODevice::ReadOnly) ? in.size() : 0;
             char last = '\n';
             if (size == 0) {
                 // A journal emptied by hand gets its header back.
                 bytes = QByteArray(ByteOrderMark) + Header;
-            } else if (in.seek(size - 1) && in.getChar(&last) && last != '\n') {
+            } else if (in.open(QIODevice::ReadOnly) && in.seek(size - 1) && in.getChar(&last) &&
+                       last != '\n') {
                 // A line cut short (a full disk, a crash) would swallow this record.
                 bytes = "\r\n";
             }

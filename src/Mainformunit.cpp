@@ -7,6 +7,7 @@
 #include "Grid.h"
 #include "Historyformunit.h"
 #include "IniFile.h"
+#include "Pendingformunit.h"
 #include "SettingsFile.h"
 #include "VarGrid.h"
 #include "Varchangeformunit.h"
@@ -55,6 +56,14 @@ TMainForm::TMainForm(QWidget *Owner)
             Guarded([this] { TerminalFolder1Click(); }));
     connect(History1, &QAction::triggered, this, Guarded([this] { History1Click(); }));
     connect(Undo1, &QAction::triggered, this, Guarded([this] { Undo1Click(); }));
+    PendingForm = new TPendingForm(this);
+    connect(PendingForm, &QObject::destroyed, [] { PendingForm = nullptr; });
+    connect(Find1, &QAction::triggered, FGrid, &TVarGrid::StartFind);
+    connect(Pending1, &QAction::triggered, PendingForm, &TPendingForm::ShowList);
+    connect(Gather1, &QAction::toggled, PendingForm, [](bool on) {
+        if (on)
+            PendingForm->ShowList();
+    });
     connect(Recent1, &QMenu::aboutToShow, this, [this] { FillRecentMenu(); });
     connect(Close1, &QAction::triggered, this, Guarded([this] { Close1Click(); }));
     connect(About1, &QAction::triggered, this, Guarded([this] { About1Click(); }));
@@ -158,6 +167,8 @@ void TMainForm::OpenProject(const std::string &path) {
 
 void TMainForm::Opened() {
     FSession->SetProject(ProjectPath);
+    // Gathered for another project, or the same read anew: no longer what the user saw.
+    PendingForm->Discard();
     UpdateUndo();
     UpdateStatusLine();
     if (HistoryForm && HistoryForm->isVisible())
@@ -296,24 +307,34 @@ void TMainForm::LoadProject() {
 }
 
 bool TMainForm::SaveProject(const TVarChange &change) {
+    return SaveProject(std::vector<TVarChange>{change});
+}
+
+bool TMainForm::SaveProject(const std::vector<TVarChange> &changes) {
     const QScopedValueRollback saving(Saving, true);
     FSession->SetProject(ProjectPath);
-    // The variable as the user saw it, for the journal of a change that is not saved.
-    const TVarEntry shown =
-        change.Index >= 0 && change.Index < MaxVars ? Vars[std::size_t(change.Index)] : TVarEntry{};
-    FLastSave = FSession->Save({change}, {shown});
+    FLastSave = FSession->Save(changes, Vars);
     return FLastSave.Saved();
 }
 
 bool TMainForm::SaveChange(const TVarChange &change) {
-    if (!SaveProject(change)) {
+    // Gathered, the change waits in the list for the others; an undo never does.
+    if (Gather1->isChecked() && !change.Undo) {
+        PendingForm->Gather({change});
+        return true;
+    }
+    return SaveChanges({change});
+}
+
+bool TMainForm::SaveChanges(const std::vector<TVarChange> &changes) {
+    if (!SaveProject(changes)) {
         RefreshVars();
         Application->MessageBox(FLastSave.Message, "Warning", MB_OK, {}, FLastSave.Detail);
         TellJournalFailure();
         return false;
     }
     // What the user has just saved is no news to the user.
-    FOwnRow = change.Index + 1;
+    FOwnRow = changes.size() == 1 ? changes.front().Index + 1 : 0;
     RefreshVars();
     FOwnRow = 0;
     UpdateUndo();
@@ -336,27 +357,24 @@ void TMainForm::Undo1Click() {
     const TProjectSession::TUndo *undo = ProjectOpen ? FSession->Undoable() : nullptr;
     if (!undo)
         return;
-    const TVarChange change = undo->Changes.front();
-    FGrid->ShowRow(change.Index + 1);
-    if (const char *question = FSession->UndoQuestion(Vars, VarCount);
-        question && !Ask(question, change.Index))
+    const std::vector<TVarChange> changes = undo->Changes;
+    FGrid->ShowRow(changes.front().Index + 1);
+    if (const std::string question = FSession->UndoQuestion(Vars, VarCount);
+        !question.empty() && !Ask(question, changes.front().Index))
         return;
     // A failed write leaves the change to undo; one the expert has overtaken is gone for good.
-    if (SaveChange(change) || FLastSave.Outcome == TProjectFile::TOutcome::Changed)
+    if (SaveChanges(changes) || FLastSave.Outcome == TProjectFile::TOutcome::Changed)
         FSession->DropUndoable();
     UpdateUndo();
 }
 
 void TMainForm::UpdateUndo() {
     const TProjectSession::TUndo *undo = ProjectOpen ? FSession->Undoable() : nullptr;
-    Undo1->setEnabled(undo);
     const QString what = undo ? QStringLiteral("Undo ") + ProjectToQString(undo->What) : QString();
-    Undo1->setText(
-        undo
-            ? fontMetrics().elidedText(what, Qt::ElideRight, 320).replace('&', QStringLiteral("&&"))
-            : QStringLiteral("&Undo"));
+    Undo1->setEnabled(undo);
+    Undo1->setText(undo ? fontMetrics().elidedText(what, Qt::ElideRight, 320).replace('&', "&&")
+                        : QStringLiteral("&Undo"));
     Undo1->setStatusTip(what);
-    Undo1->setToolTip(what);
 }
 
 // Once a session: a journal that cannot be written is no reason to refuse a save.
@@ -371,15 +389,9 @@ void TMainForm::TellJournalFailure() {
 }
 
 void TMainForm::History1Click() {
-    if (ProjectPath.empty())
-        return;
-    if (!HistoryForm) {
-        // Made when first asked for, owned by this window; it follows the journal while open.
-        HistoryForm = new THistoryForm(this);
-        connect(&FSession->Journal(), &TJournal::Appended, HistoryForm, &THistoryForm::Add);
-        connect(HistoryForm, &QObject::destroyed, [] { HistoryForm = nullptr; });
-    }
-    HistoryForm->ShowProject(ToQString(ProjectPath), FSessionStart);
+    if (!ProjectPath.empty())
+        THistoryForm::Open(this, FSession->Journal())
+            ->ShowProject(ToQString(ProjectPath), FSessionStart);
 }
 
 void TMainForm::UpdateStatusLine() {

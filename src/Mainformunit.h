@@ -56,6 +56,8 @@ public:
     // variable the change was meant for, or another writer changed it under every attempt.
     // Throws Exception when the file cannot be written; the old file then stays as it was.
     bool SaveProject(const TVarChange &change);
+    // The same for changes saved as one set, all or none.
+    bool SaveProject(const std::vector<TVarChange> &changes);
     void RefreshVars();
     void CloseProject();
     // Opens the project at path as Open... does once a file is chosen: the validity test, the
@@ -67,6 +69,8 @@ public:
     // SaveProject, then RefreshVars; tells the user why when the change was not saved. Every
     // change goes into the journal, saved or not, and a saved one waits for the expert.
     bool SaveChange(const TVarChange &change);
+    // The same for changes saved as one set (Edit > Gather changes, a preset), all or none.
+    bool SaveChanges(const std::vector<TVarChange> &changes);
 
     TKivoSettings Settings;
     std::string AppDir;

@@ -237,14 +237,7 @@ TProjectFile::TSaveResult TProjectFile::Save(const std::vector<TVarChange> &chan
             if (change.Requires && (change.SetsValue ? before.Value != change.RequiredValue
                                                      : before.Status != change.RequiredStatus))
                 return {TOutcome::Changed, {before}, {before}, {}};
-            TVarEntry after = before;
-            if (change.SetsValue) {
-                after.Value = change.Value;
-                if (after.Status != vsIdle2)
-                    after.Status = vsChanged;
-            } else {
-                after.Status = change.Status;
-            }
+            const TVarEntry after = Applied(change, before);
             // Only what changes is written: every other line stays as read, the spelling of
             // other variables' numbers included.
             const std::string var = VarPrefix(change.Index);

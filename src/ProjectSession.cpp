@@ -2,6 +2,7 @@
 
 #include "CodePage.h"
 #include "Conversions.h"
+#include "Exception.h"
 #include "ProjectData.h"
 #include "SharedFile.h"
 
@@ -80,8 +81,12 @@ void TProjectSession::SetProject(const std::string &path) {
     FOpenMark.reset();
     FOtherKivo = false;
     FJournalRead = 0;
+    FPresets = {};
+    FPresetsError.clear();
+    FAtOpen = {};
     if (path.empty())
         return;
+    (void)FPresets.Read(TProjectPresets::FileFor(ToQString(path)), FPresetsError);
     // What the journal held before is history, not news.
     FJournalRead = QFileInfo(TJournal::FileFor(ToQString(path))).size();
     MarkOpen();
@@ -136,6 +141,8 @@ bool TProjectSession::Refresh(TVarTable &vars, std::int32_t &count) {
         FState.FileMissing();
         return true;
     }
+    if (FAtOpen.Values.empty() && count > 0)
+        FAtOpen = FromTable(QStringLiteral("Values at open"), vars, count);
     std::optional<std::int64_t> writtenAt;
     if (FFile->News() && FFile->LastWriteByOthers().isValid())
         writtenAt = FFile->LastWriteByOthers().toMSecsSinceEpoch();
@@ -144,7 +151,12 @@ bool TProjectSession::Refresh(TVarTable &vars, std::int32_t &count) {
 }
 
 TProjectSession::TResult TProjectSession::Save(const std::vector<TVarChange> &changes,
-                                               const std::vector<TVarEntry> &shown) {
+                                               const TVarTable &table) {
+    std::vector<TVarEntry> shown;
+    for (const TVarChange &change : changes)
+        shown.push_back(change.Index >= 0 && change.Index < MaxVars
+                            ? table[std::size_t(change.Index)]
+                            : TVarEntry{});
     // A set is one group in the journal, numbered by its time, so that groups of different
     // sessions differ.
     const std::int64_t group = changes.size() > 1 ? std::max(FState.Now(), FNextGroup + 1) : 0;
@@ -221,30 +233,46 @@ TProjectSession::TResult TProjectSession::Save(const std::vector<TVarChange> &ch
     return result;
 }
 
+void TProjectSession::SavePresets() {
+    QString error;
+    if (!FPresets.Write(TProjectPresets::FileFor(ToQString(FProject)), error))
+        throw Exception(FromQString(error));
+    FPresetsError.clear();
+}
+
+std::vector<TBrokenLimit> TProjectSession::Broken(const TVarChange &change,
+                                                  const TVarEntry &now) const {
+    const TLimit *limit = change.SetsValue ? FPresets.LimitFor(change.Title, change.Type) : nullptr;
+    return limit ? CheckLimits(*limit, change.Type, now.Value, change.Value)
+                 : std::vector<TBrokenLimit>();
+}
+
 void TProjectSession::DropUndoable() {
     if (!FUndo.empty())
         FUndo.pop_back();
 }
 
-const char *TProjectSession::UndoQuestion(const TVarTable &vars, std::int32_t count) const {
+std::string TProjectSession::UndoQuestion(const TVarTable &vars, std::int32_t count) const {
     const TUndo *undo = Undoable();
-    if (!undo || undo->Changes.size() != 1)
-        return nullptr;
+    if (!undo)
+        return {};
+    if (undo->Changes.size() > 1)
+        return "Do you want to undo the " + undo->What + "?";
     const TVarChange &change = undo->Changes.front();
     const TVarEntry &wrote = undo->After.front();
     if (change.Index < 0 || change.Index >= count)
-        return nullptr;
+        return {};
     // One that no longer holds it is not asked about: the save says so.
     const TVarEntry &now = vars[std::size_t(change.Index)];
     if (change.SetsValue ? now.Value != wrote.Value : now.Status != wrote.Status)
-        return nullptr;
+        return {};
     if (!change.SetsValue)
         return change.Status == vsIdle ? "Do you want to cancel action activation?"
                                        : "Do you want to activate this action?";
     if (change.Type == vtBoolean)
         return wrote.Value == "1" ? "Do you want to change TRUE to FALSE?"
                                   : "Do you want to change FALSE to TRUE?";
-    return nullptr;
+    return {};
 }
 
 TStatusLine TProjectSession::Line(int ackWarnSeconds, int expertSilentSeconds) const {

@@ -2,6 +2,8 @@
 
 #include "ExpertState.h"
 #include "Journal.h"
+#include "Limits.h"
+#include "Presets.h"
 #include "ProjectFile.h"
 #include "Vars.h"
 
@@ -50,10 +52,10 @@ public:
         bool Saved() const { return Outcome == TProjectFile::TOutcome::Saved; }
     };
     // Saves the changes, all in one save or none, journals them (as one group when they are
-    // several) and waits for the expert's answer. shown: each variable as the user saw it, for
-    // the journal of a change that is not saved. Throws Exception, journalled, when the file
+    // several) and waits for the expert's answer. shown: the table as the user saw it, for the
+    // journal of a change that is not saved. Throws Exception, journalled, when the file
     // cannot be written.
-    TResult Save(const std::vector<TVarChange> &changes, const std::vector<TVarEntry> &shown);
+    TResult Save(const std::vector<TVarChange> &changes, const TVarTable &shown);
 
     // The newest saved change (or set) of this session that Undo takes back: the changes that
     // undo it, each made only while its variable still holds what the undone change wrote, and
@@ -66,13 +68,25 @@ public:
     };
     const TUndo *Undoable() const { return FUndo.empty() ? nullptr : &FUndo.back(); }
     void DropUndoable();
-    // The question the undo asks, the one its change would ask (activate, cancel, toggle), while
-    // the variable, as vars shows it, still holds what the change wrote; nullptr for none.
-    const char *UndoQuestion(const TVarTable &vars, std::int32_t count) const;
+    // The question the undo asks: for one change, the one it would ask (activate, cancel,
+    // toggle), while the variable, as vars shows it, still holds what the change wrote; for a set,
+    // whether to undo it. "" for none.
+    std::string UndoQuestion(const TVarTable &vars, std::int32_t count) const;
 
     // Why nothing can be changed now (the file gone, or incomplete, for a few seconds), UTF-8;
     // "" when it can.
     std::string WhyNoChange() const;
+
+    // The project's presets and limits, kept in Kivo's data folder (never in the project file),
+    // read when the project is opened; why they could not be read, then.
+    TProjectPresets &Presets() { return FPresets; }
+    const QString &PresetsError() const { return FPresetsError; }
+    // Writes them. Throws Exception with the reason when they cannot be written.
+    void SavePresets();
+    // The values the project had at its first refresh in this session, as a preset.
+    const TPreset &AtOpen() const { return FAtOpen; }
+    // The limits the trader set that a change breaks, for its variable as it stands now.
+    std::vector<TBrokenLimit> Broken(const TVarChange &change, const TVarEntry &now) const;
 
     // Another running copy of Kivo had the project open when it was opened, or has journalled a
     // save of it since; the user is told so once, with these words.
@@ -107,6 +121,9 @@ private:
     QString FKivo;
     qint64 FJournalRead = 0; // how far the journal was read for other copies' saves
     std::unique_ptr<TProcessMark> FOpenMark;
+    TProjectPresets FPresets;
+    QString FPresetsError;
+    TPreset FAtOpen;
     bool FOtherKivo = false;
     bool FJournalFailed = false;
     std::int64_t FNextGroup = 0;

@@ -3,12 +3,14 @@
 #include "CodePage.h"
 #include "Conversions.h"
 #include "ExpertState.h"
+#include "FindText.h"
 #include "Grid.h"
 
 #include <QDateTime>
 #include <QHeaderView>
 #include <QKeyEvent>
 #include <QLabel>
+#include <QLineEdit>
 #include <QMouseEvent>
 #include <QPainter>
 #include <QStyledItemDelegate>
@@ -221,6 +223,7 @@ void TVarGrid::Reset() {
         GridSetCell(FGrid, col, 0, headers[col]);
         GridSetCell(FGrid, col, 1, "");
     }
+    FGrid->setRowHidden(0, false);
 }
 
 // Each cell whose text changes repaints itself alone, and only once control is back in the event
@@ -246,8 +249,67 @@ void TVarGrid::Fill(const TVarTable &vars, std::int32_t count, int ownRow) {
         TraceFirstFill();
     }
     SetStale(false);
+    if (Finding())
+        Filter();
     if (news)
         HighlightChanges(ownRow);
+}
+
+void TVarGrid::StartFind() {
+    if (!FFind) {
+        FFind = new QLineEdit(FGrid->parentWidget());
+        FFind->setPlaceholderText(QStringLiteral("Find a variable by its name"));
+        FFind->setClearButtonEnabled(true);
+        FFind->hide();
+        FFind->installEventFilter(this);
+        connect(FFind, &QLineEdit::textChanged, this, [this] { Filter(); });
+    }
+    if (!Finding()) {
+        const QRect grid = FGrid->geometry();
+        const int height = FFind->sizeHint().height();
+        FGrid->setGeometry(grid.adjusted(0, 0, 0, -height - 2));
+        FFind->setGeometry(grid.left(), grid.bottom() - height + 1, grid.width(), height);
+        FFind->show();
+    }
+    FFind->setFocus();
+    FFind->selectAll();
+}
+
+void TVarGrid::EndFind() {
+    if (!Finding())
+        return;
+    FFind->hide();
+    FFind->clear();
+    const QRect grid = FGrid->geometry();
+    FGrid->setGeometry(grid.adjusted(0, 0, 0, FFind->height() + 2));
+    FGrid->setFocus();
+    if (const int row = FGrid->currentRow(); row >= 0 && RowChosen())
+        FGrid->scrollToItem(FGrid->item(row, 0));
+}
+
+bool TVarGrid::Finding() const {
+    return FFind && FFind->isVisibleTo(FGrid->parentWidget());
+}
+
+// Hides the rows whose title does not hold the text. The selected row, hidden, takes the
+// selection with it to the first row shown, or to none: Enter acts only on a row in sight.
+void TVarGrid::Filter() {
+    const QString typed = FFind ? FFind->text() : QString();
+    int first = -1;
+    for (int row = 0; row < FGrid->rowCount(); ++row) {
+        const QTableWidgetItem *title = FGrid->item(row, 0);
+        const bool shown = TitleMatches(title ? title->text() : QString(), typed);
+        FGrid->setRowHidden(row, !shown);
+        if (shown && first < 0)
+            first = row;
+    }
+    const int current = FGrid->currentRow();
+    if (current >= 0 && FGrid->isRowHidden(current)) {
+        if (first >= 0)
+            FGrid->setCurrentCell(first, 0);
+        else
+            FGrid->clearSelection();
+    }
 }
 
 void TVarGrid::SetStale(bool stale) {
@@ -267,7 +329,8 @@ void TVarGrid::SetStale(bool stale) {
 
 bool TVarGrid::RowChosen() const {
     const int row = FGrid->currentRow();
-    return row >= 0 && FGrid->selectionModel()->isRowSelected(row, QModelIndex());
+    return row >= 0 && !FGrid->isRowHidden(row) &&
+           FGrid->selectionModel()->isRowSelected(row, QModelIndex());
 }
 
 void TVarGrid::ShowRow(int row) {
@@ -289,6 +352,18 @@ QRect TVarGrid::RowOnScreen(int row) const {
 // A click on empty space takes the selection away; a double-click acts on the row under the
 // pointer, and on nothing elsewhere.
 bool TVarGrid::eventFilter(QObject *watched, QEvent *event) {
+    if (event->type() == QEvent::KeyPress && watched == FFind) {
+        const int key = static_cast<QKeyEvent *>(event)->key();
+        if (key == Qt::Key_Escape) {
+            EndFind();
+            return true;
+        }
+        // Down to the rows found.
+        if (key == Qt::Key_Return || key == Qt::Key_Enter || key == Qt::Key_Down) {
+            FGrid->setFocus();
+            return true;
+        }
+    }
     if (event->type() == QEvent::KeyPress && watched == FGrid) {
         const auto *key = static_cast<QKeyEvent *>(event);
         if ((key->key() == Qt::Key_Return || key->key() == Qt::Key_Enter) &&

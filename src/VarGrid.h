@@ -11,6 +11,7 @@
 #include <utility>
 #include <vector>
 
+class QLineEdit;
 class QTableWidget;
 class QTimer;
 
@@ -64,6 +65,15 @@ public:
     // What the screen shows of a row, in global coordinates; empty when it is out of sight.
     QRect RowOnScreen(int row) const;
 
+    // Find: a field under the grid (which gives it room, the window keeping its size) shows only
+    // the rows whose title holds what is typed there, letter case and accents ignored; Escape
+    // closes it and shows every row again. Hidden rows keep their places, so a change reaches
+    // the variable shown.
+    void StartFind();
+    void EndFind();
+    bool Finding() const;
+    QLineEdit *FindField() const { return FFind; }
+
 signals:
     // A double-click on a row, or Enter on the row shown as selected: never on empty space,
     // the header or its dividers (a double-click there fits the column to its texts).
@@ -75,6 +85,7 @@ private:
     void FadeHighlights();
     void ClearHighlights();
     void Unlight(std::size_t cell);
+    void Filter();
 
     QTableWidget *FGrid;
     bool FFilled = false;
@@ -86,4 +97,5 @@ private:
     std::vector<qint64> FLitUntil;
     QTimer *FHighlightTimer;
     QElapsedTimer FClock;
+    QLineEdit *FFind = nullptr;
 };

@@ -49,3 +49,17 @@ struct TVarChange {
     std::string RequiredValue;
     std::int32_t RequiredStatus = vsIdle;
 };
+
+// What a change makes of a variable: a value change marks it changed unless its status is
+// vsIdle2; an action's activation or cancellation sets the status alone.
+inline TVarEntry Applied(const TVarChange &change, const TVarEntry &before) {
+    TVarEntry after = before;
+    if (change.SetsValue) {
+        after.Value = change.Value;
+        if (after.Status != vsIdle2)
+            after.Status = vsChanged;
+    } else {
+        after.Status = change.Status;
+    }
+    return after;
+}

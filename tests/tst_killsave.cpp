@@ -155,6 +155,8 @@ int SaveTimes(const std::string &dir, int index, int count, unsigned seed) {
 // variable INDEX for each line "INDEX VALUE" on stdin, answering "saved" or "not saved".
 int Hold(const std::string &dir) {
     TApplication app(ChildArgc, ChildArgv);
+    // Windows names the application after the executable whatever the first argument says.
+    QCoreApplication::setApplicationName(ChildName);
     if (const int failed = OpenForms(dir))
         return failed;
     std::printf("open\n");
@@ -424,6 +426,7 @@ void TestKillSave::expertStalledMidWrite_saveNeverCutsTheFile() {
     QFETCH(bool, watch);
     QFETCH(bool, afterSection);
     QFETCH(int, uid);
+    Q_UNUSED(uid); // the file's owner is given on POSIX only
     TNoWatch blind;
     std::optional<TFileSystem::TUse> noWatch;
     if (!watch)
