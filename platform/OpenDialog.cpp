@@ -45,6 +45,11 @@ bool TOpenDialog::Execute() {
     // A typed name need not exist: the caller tests the file itself.
     dialog.setFileMode(QFileDialog::AnyFile);
     dialog.setDirectory(ToQString(InitialDir));
+    if (SaveFile) {
+        dialog.setAcceptMode(QFileDialog::AcceptSave);
+        if (!FileName.empty())
+            dialog.selectFile(ToQString(FileName));
+    }
     if (!filters.isEmpty())
         dialog.setNameFilters(filters);
     QString suffix = ToQString(DefaultExt);

@@ -8,7 +8,7 @@
 
 // The open-file dialog: set InitialDir, Filter ("Description (*.ext)|*.ext") and DefaultExt,
 // call Execute(); on true, FileName holds the full path the user chose or typed. With
-// SelectFolder it chooses an existing folder.
+// SelectFolder it chooses an existing folder; with SaveFile it names a file to write.
 class TOpenDialog {
 public:
     explicit TOpenDialog(QWidget *owner = nullptr) : FOwner(owner) {}
@@ -19,6 +19,9 @@ public:
     std::string FileName;
     // Chooses a folder instead of a file; FileName is then the folder's full path.
     bool SelectFolder = false;
+    // Names a file to write, FileName (when set) proposed; the system's dialog asks before an
+    // existing file is chosen.
+    bool SaveFile = false;
 
     // Modal; false when the user cancelled. The file need not exist.
     bool Execute();

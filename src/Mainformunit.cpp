@@ -8,6 +8,7 @@
 #include "Historyformunit.h"
 #include "IniFile.h"
 #include "Pendingformunit.h"
+#include "Presetsformunit.h"
 #include "SettingsFile.h"
 #include "VarGrid.h"
 #include "Varchangeformunit.h"
@@ -55,6 +56,7 @@ TMainForm::TMainForm(QWidget *Owner)
     connect(TerminalFolder1, &QAction::triggered, this,
             Guarded([this] { TerminalFolder1Click(); }));
     connect(History1, &QAction::triggered, this, Guarded([this] { History1Click(); }));
+    connect(Presets1, &QAction::triggered, this, Guarded([this] { TPresetsForm::Open(this); }));
     connect(Undo1, &QAction::triggered, this, Guarded([this] { Undo1Click(); }));
     PendingForm = new TPendingForm(this);
     connect(PendingForm, &QObject::destroyed, [] { PendingForm = nullptr; });

@@ -3,6 +3,7 @@
 #include "Application.h"
 #include "CodePage.h"
 #include "Conversions.h"
+#include "Limitsformunit.h"
 #include "Mainformunit.h"
 #include "ValueCheck.h"
 
@@ -90,6 +91,7 @@ TVarChangeForm::TVarChangeForm(QWidget *Owner) : QDialog(Owner) {
     Label3->adjustSize();
     connect(Button1, &QPushButton::clicked, this, Guarded([this] { Button1Click(); }));
     connect(Button2, &QPushButton::clicked, this, Guarded([this] { Button2Click(); }));
+    connect(Button3, &QPushButton::clicked, this, Guarded([this] { Button3Click(); }));
 }
 
 TVarChangeForm::~TVarChangeForm() = default;
@@ -128,6 +130,7 @@ void TVarChangeForm::FormShow() {
     const char *name = TypeName(slot.Type);
     Label4->setText(name ? QString::fromLatin1(name) : QString());
     Label4->adjustSize();
+    Button3->setVisible(slot.Type == vtInteger || slot.Type == vtDouble);
     const QString dateFormat = slot.Type == vtDate ? DateFormatHint(SystemShortDateFormat()) : "";
     Label5->setText("Format: " + dateFormat);
     Label5->adjustSize();
@@ -155,6 +158,7 @@ void TVarChangeForm::Arrange() {
     Label6->move(Edit1->x(), Edit1->geometry().bottom() + 3 + FHintExtra);
     Button1->move(Button1->x(), 114 + nameExtra + hintExtra);
     Button2->move(Button2->x(), 114 + nameExtra + hintExtra);
+    Button3->move(Button3->x(), 114 + nameExtra + hintExtra);
     setFixedSize(428, 150 + nameExtra + hintExtra);
 }
 
@@ -243,6 +247,21 @@ void TVarChangeForm::Button1Click() {
     change.Value = text;
     change.Requires = true;
     change.RequiredValue = FLatestValue;
+    // A limit the trader set is a question of its own, never a refusal.
+    if (const std::vector<TBrokenLimit> broken = MainForm->Session().Broken(change, slot);
+        !broken.empty()) {
+        std::string detail = FromQString(ProjectToQString(FShownTitle) + QStringLiteral(": ") +
+                                         ProjectToQString(slot.Value) + QStringLiteral(" -> ") +
+                                         ProjectToQString(text));
+        for (const TBrokenLimit &limit : broken)
+            detail += ", " + limit.Text;
+        if (Application->MessageBox(
+                "The new value is outside a limit you set. Do you want to save it?", "Warning",
+                MB_YESNO | MB_DEFBUTTON2, QRect(), detail) != IDYES) {
+            Edit1->setFocus();
+            return;
+        }
+    }
     // Not saved: the dialog stays open with the text, for another try or Cancel.
     if (MainForm->SaveChange(change))
         close();
@@ -250,4 +269,9 @@ void TVarChangeForm::Button1Click() {
 
 void TVarChangeForm::Button2Click() {
     close();
+}
+
+void TVarChangeForm::Button3Click() {
+    TLimitsForm::Edit(this, FShownTitle, FShownType);
+    Edit1->setFocus();
 }

@@ -22,6 +22,8 @@ public:
     void FormShow();
     void Button1Click();
     void Button2Click();
+    // The limits editor for the variable shown (an integer or a double).
+    void Button3Click();
     // A refresh of the main window's table while the dialog is open: says so when the expert
     // has written another value for the variable, or when the variable is gone.
     void Refreshed();
