@@ -9,6 +9,7 @@
 #include "IniFile.h"
 #include "Pendingformunit.h"
 #include "Presetsformunit.h"
+#include "RecentMenu.h"
 #include "SettingsFile.h"
 #include "VarGrid.h"
 #include "Varchangeformunit.h"
@@ -19,7 +20,6 @@
 #include <QFileInfo>
 #include <QGuiApplication>
 #include <QLayout>
-#include <QMimeData>
 #include <QScopedValueRollback>
 #include <QScreen>
 
@@ -66,7 +66,12 @@ TMainForm::TMainForm(QWidget *Owner)
         if (on)
             PendingForm->ShowList();
     });
-    connect(Recent1, &QMenu::aboutToShow, this, [this] { FillRecentMenu(); });
+    // Built when the menu opens.
+    connect(Recent1, &QMenu::aboutToShow, this, [this] {
+        FillRecentMenu(
+            Recent1, RecentProjects, [this](const std::string &path) { OpenProject(path); },
+            [this] { ClearRecent(); });
+    });
     connect(Close1, &QAction::triggered, this, Guarded([this] { Close1Click(); }));
     connect(About1, &QAction::triggered, this, Guarded([this] { About1Click(); }));
     connect(Timer1, &QTimer::timeout, this, Guarded([this] { Timer1Timer(); }));
@@ -201,45 +206,17 @@ void TMainForm::ChangeSettings(const std::function<void(TKivoSettings &)> &chang
     Settings = std::move(next);
 }
 
-// Built when the menu opens: a project whose file is gone is left out.
-void TMainForm::FillRecentMenu() {
-    Recent1->clear();
-    int shown = 0;
-    for (const std::string &path : RecentProjects) {
-        if (!QFileInfo(ToQString(path)).isFile())
-            continue;
-        ++shown;
-        // "&1 name   folder", so that two projects of one name tell apart.
-        QAction *entry = Recent1->addAction(
-            QStringLiteral("&%1 %2   %3")
-                .arg(shown)
-                .arg(ToQString(ExtractFileName(path)).replace('&', QStringLiteral("&&")),
-                     fontMetrics()
-                         .elidedText(ToQString(ExtractFilePath(path)), Qt::ElideMiddle, 360)
-                         .replace('&', QStringLiteral("&&"))));
-        connect(entry, &QAction::triggered, this, Guarded([this, path] { OpenProject(path); }));
-    }
-    if (shown == 0)
-        Recent1->addAction(QStringLiteral("No recent projects"))->setEnabled(false);
-    Recent1->addSeparator();
-    QAction *clear = Recent1->addAction(QStringLiteral("&Clear"));
-    clear->setEnabled(!RecentProjects.empty());
-    connect(clear, &QAction::triggered, this, Guarded([this] { ClearRecent(); }));
-}
-
 void TMainForm::dragEnterEvent(QDragEnterEvent *event) {
-    const QList<QUrl> urls = event->mimeData()->urls();
-    if (urls.size() == 1 && urls.front().isLocalFile())
+    if (!DroppedFile(event->mimeData()).empty())
         event->acceptProposedAction();
 }
 
 // A dropped file is opened as Open... opens it, and refused as it refuses one.
 void TMainForm::dropEvent(QDropEvent *event) {
-    const QList<QUrl> urls = event->mimeData()->urls();
-    if (urls.size() != 1 || !urls.front().isLocalFile())
+    const std::string path = DroppedFile(event->mimeData());
+    if (path.empty())
         return;
     event->acceptProposedAction();
-    const std::string path = FromQString(QDir::toNativeSeparators(urls.front().toLocalFile()));
     Guarded([this, path] { OpenProject(path); })();
 }
 

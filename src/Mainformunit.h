@@ -98,7 +98,6 @@ protected:
 
 private:
     void SetCaption(const std::string &caption);
-    void FillRecentMenu();
     // Copies the settings, changes the copy, writes it, and only then takes it: when the write
     // fails the settings stay as they were, and the failure goes on to the caller.
     void ChangeSettings(const std::function<void(TKivoSettings &)> &change);

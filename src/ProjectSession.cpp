@@ -88,7 +88,8 @@ void TProjectSession::SetProject(const std::string &path) {
         return;
     (void)FPresets.Read(TProjectPresets::FileFor(ToQString(path)), FPresetsError);
     // What the journal held before is history, not news.
-    FJournalRead = QFileInfo(TJournal::FileFor(ToQString(path))).size();
+    FJournalFile = TJournal::FileFor(ToQString(path));
+    FJournalRead = QFileInfo(FJournalFile).size();
     MarkOpen();
 }
 
@@ -115,9 +116,9 @@ void TProjectSession::MarkOpen() {
 
 // Another copy of Kivo journals its saves where this one does: what it saved is not the expert's.
 void TProjectSession::ReadOtherKivos() {
-    const QString project = ToQString(FProject);
-    if (QFileInfo(TJournal::FileFor(project)).size() <= FJournalRead)
+    if (FJournalFile.isEmpty() || QFileInfo(FJournalFile).size() <= FJournalRead)
         return;
+    const QString project = ToQString(FProject);
     for (const TJournalRecord &record : TJournal::LoadFrom(project, FJournalRead)) {
         if (record.Kivo == FKivo || record.Kivo.isEmpty() ||
             record.Outcome != QLatin1String("saved") || record.Project != project)

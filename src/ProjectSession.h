@@ -119,6 +119,7 @@ private:
     TExpertState FState;
     std::vector<TUndo> FUndo;
     QString FKivo;
+    QString FJournalFile;
     qint64 FJournalRead = 0; // how far the journal was read for other copies' saves
     std::unique_ptr<TProcessMark> FOpenMark;
     TProjectPresets FPresets;

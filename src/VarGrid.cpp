@@ -157,6 +157,12 @@ std::string AboutVariable(const TVarEntry &slot) {
 
 void ShowStatusLine(QLabel *label, const TStatusLine &line) {
     const QString whole = line.Text();
+    // Once a second, mostly the same line: measured only when it changed.
+    const QString shown = whole + QChar(u'\x1f') + QString::number(int(line.Tone)) +
+                          QChar(u'\x1f') + QString::number(label->width());
+    if (label->property("kivoLine").toString() == shown)
+        return;
+    label->setProperty("kivoLine", shown);
     const QFontMetrics metrics = label->fontMetrics();
     const int room = label->contentsRect().width() - 2 * label->indent() - 2;
     QString text = whole;
