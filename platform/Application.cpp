@@ -6,8 +6,10 @@
 #include <QMessageBox>
 #include <QPushButton>
 #include <QScreen>
+
 #include <QShowEvent>
 #include <QWindow>
+#include <algorithm>
 
 #include <cstdlib>
 #include <utility>
@@ -189,4 +191,24 @@ std::string TApplication::ExeName() const {
         return FExeName;
     // Qt gives '/' on every system; the callers split the path at the platform's delimiter.
     return FromQString(QDir::toNativeSeparators(QCoreApplication::applicationFilePath()));
+}
+
+void PlaceBesideMainForm(QWidget *window) {
+    const QWidget *main = Application ? Application->MainForm() : nullptr;
+    if (!main || main == window || !main->isVisible())
+        return;
+    const QRect beside = main->frameGeometry();
+    const QRect screen = main->screen()->availableGeometry();
+    const int frame = beside.width() - main->width();
+    const int right = screen.right() - beside.right() - frame;
+    const int left = beside.left() - screen.left() - frame;
+    const int room = std::max(right, left);
+    if (room >= window->minimumWidth()) {
+        window->resize(std::min(window->width(), room), window->height());
+        window->move(right >= left ? beside.right() + 1 : beside.left() - window->width() - frame,
+                     beside.top());
+    } else {
+        window->move(right >= left ? screen.right() - window->width() - frame + 1 : screen.left(),
+                     beside.top());
+    }
 }

@@ -95,6 +95,11 @@ private:
 
 extern TApplication *Application;
 
+// Places a window about to be shown for the first time beside the main form, so that both show:
+// on the side with room, made narrower where that keeps it beside (down to its minimum width);
+// otherwise against the screen's edge on the side where the main form leaves more.
+void PlaceBesideMainForm(QWidget *window);
+
 // Wraps an event handler so that an exception escaping it is shown by the application object
 // and the message loop goes on, as the class library's loop does.
 template <class F> auto Guarded(F handler) {

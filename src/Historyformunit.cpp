@@ -323,26 +323,9 @@ void THistoryForm::Add(const TJournalRecord &record) {
 }
 
 void THistoryForm::showEvent(QShowEvent *event) {
-    // The first time, beside the main window, so that both show: on the side with room, made
-    // narrower where that keeps it beside; otherwise where it covers the least of it.
-    const QWidget *main = Application ? Application->MainForm() : nullptr;
-    if (!FPlaced && !event->spontaneous() && main && main != this && main->isVisible()) {
+    if (!FPlaced && !event->spontaneous()) {
         FPlaced = true;
-        const QRect beside = main->frameGeometry();
-        const QRect screen = main->screen()->availableGeometry();
-        const int frame = beside.width() - main->width();
-        const int right = screen.right() - beside.right() - frame;
-        const int left = beside.left() - screen.left() - frame;
-        const int room = std::max(right, left);
-        if (room >= minimumWidth()) {
-            resize(std::min(width(), room), height());
-            move(right >= left ? beside.right() + 1 : beside.left() - width() - frame,
-                 beside.top());
-        } else {
-            // Against the screen's edge on the side where the main window leaves more.
-            move(right >= left ? screen.right() - width() - frame + 1 : screen.left(),
-                 beside.top());
-        }
+        PlaceBesideMainForm(this);
     }
     QDialog::showEvent(event);
     UpdateTimer();

@@ -64,6 +64,10 @@ void TPendingForm::Discard() {
 
 void TPendingForm::ShowList() {
     Fill();
+    if (!FPlaced) {
+        FPlaced = true;
+        PlaceBesideMainForm(this);
+    }
     show();
     raise();
 }

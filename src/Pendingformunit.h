@@ -41,6 +41,7 @@ private:
     void Fill();
 
     TPendingSet FSet;
+    bool FPlaced = false;
 };
 
 // What a gathered change does, as the list shows it: "0.10 -> 0.20, status idle -> changed by

@@ -262,6 +262,7 @@ TPresetsForm *TPresetsForm::Open(QWidget *owner) {
     if (!PresetsForm) {
         PresetsForm = new TPresetsForm(owner);
         connect(PresetsForm, &QObject::destroyed, [] { PresetsForm = nullptr; });
+        PlaceBesideMainForm(PresetsForm);
     }
     PresetsForm->Fill();
     PresetsForm->show();

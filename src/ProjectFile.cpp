@@ -102,7 +102,10 @@ TProjectFile::TProjectFile(QObject *parent)
     : QObject(parent), FLast(std::make_unique<TSnapshot>()), FWatch(new TFileWatch(this)),
       FSettleTimer(new QTimer(this)) {
     FSettleTimer->setSingleShot(true);
-    connect(FSettleTimer, &QTimer::timeout, this, &TProjectFile::Changed);
+    connect(FSettleTimer, &QTimer::timeout, this, [this] {
+        FReported.start();
+        emit Changed();
+    });
     connect(FWatch, &TFileWatch::Modified, this, [this] { Notified(false); });
     connect(FWatch, &TFileWatch::Closed, this, [this] { Notified(true); });
 }
@@ -293,7 +296,10 @@ void TProjectFile::RefreshSoon() {
 // yet no later than MaxWaitMs for a writer that never pauses.
 void TProjectFile::Notified(bool closed) {
     if (closed && FWatch->State().Known) {
-        FSettleTimer->start(0);
+        const qint64 gap =
+            FReported.isValid() ? std::max<qint64>(0, MinGapMs - FReported.elapsed()) : 0;
+        if (!FSettleTimer->isActive() || FSettleTimer->remainingTime() > gap)
+            FSettleTimer->start(int(gap));
         return;
     }
     if (!FSettleTimer->isActive())

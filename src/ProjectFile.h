@@ -94,6 +94,9 @@ public:
     // MaxWaitMs after its first write for one that keeps it open.
     int QuietMs = 30;
     int MaxWaitMs = 200;
+    // Refreshes at a writer's close come at least this far apart: an expert that writes every
+    // few milliseconds is shown as often as the eye can follow, not at each of its writes.
+    int MinGapMs = 40;
     // How long a save waits for a snapshot before the user is told the value was not saved: an
     // expert that publishes its variables key by key leaves gaps.
     int SaveWaitMs = 1000;
@@ -132,4 +135,5 @@ private:
     TFileWatch *FWatch;
     QTimer *FSettleTimer;
     QElapsedTimer FBurst;
+    QElapsedTimer FReported; // since the last Changed
 };
