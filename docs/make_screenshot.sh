@@ -3,7 +3,9 @@
 # expert open, photographed once the grid has been filled. Then, with a project of long names,
 # docs/screenshot-tooltip.png (the pointer over a cut-off title) and docs/screenshot-dialog.png
 # (the change dialog of a date variable whose name takes two lines), driven by xdotool, and
-# docs/screenshot-history.png (the history window beside the main window).
+# docs/screenshot-history.png (the history window beside the main window), and for changing
+# several variables at once docs/screenshot-pending.png (the list of pending changes beside the
+# grid) and docs/screenshot-limit.png (the question a value past a limit asks).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 source scripts/setup.sh
@@ -93,3 +95,43 @@ xvfb-run -a -s "-screen 0 2000x480x24" bash -c "
     kill \$pid
 "
 echo "docs/screenshot-history.png written"
+
+# Several variables at once: gathering, then the list of pending changes; and a limit's question.
+# The limit is written into Kivo's own data file of the project, in the scratch folder.
+news="$work/term/experts/files/news.kvo"
+{
+    printf '[Kivo 1.0]\r\nVar_Cnt=6\r\n'
+    var 1 "Lot size" 3 "0.10"
+    var 2 "Stop loss (pips)" 2 "25"
+    var 3 "Take profit (pips)" 2 "50"
+    var 4 "Trading enabled" 0 "1"
+    var 5 "Maximum spread (points)" 2 "20"
+    var 6 "Close all positions" 5 ""
+} >"$news"
+printf '[Kivo]\r\nMTPath=%s\r\nProject=%s\r\n' "$work/term" "$news" >"$work/kivo.ini"
+hash=$(printf '%s' "$news" | sha256sum | cut -c1-8)
+mkdir -p "$work/data/kivo/presets"
+printf '{"format": "kivo-presets", "version": 1, "presets": [], "limits": [{"title": "Lot size", "type": 3, "lowest": 0.01, "highest": 1}]}' \
+    >"$work/data/kivo/presets/news-$hash.json"
+xvfb-run -a -s "-screen 0 2000x480x24" bash -c "
+    export XDG_DATA_HOME=\"$work/data\"
+    \"$work/kivo\" &
+    pid=\$!
+    sleep 3
+    window=\$(xdotool search --name '^Kivo - news.kvo\$' | head -1)
+    xdotool windowfocus --sync \$window
+    xdotool key Return; sleep 1; xdotool type 20; xdotool key Return; sleep 1.5
+    import -window root -crop 800x480+600+0 docs/screenshot-limit.png
+    xdotool key Return; sleep 1; xdotool key Escape; sleep 1
+    xdotool windowfocus --sync \$window
+    xdotool key alt+e g; sleep 1.5
+    xdotool windowfocus --sync \$window
+    xdotool key Return; sleep 1; xdotool key ctrl+a; xdotool type 0.20; xdotool key Return; sleep 1
+    xdotool windowfocus --sync \$window
+    xdotool key Down Down Return; sleep 1; xdotool key ctrl+a; xdotool type 80; xdotool key Return; sleep 1
+    xdotool windowfocus --sync \$window
+    xdotool key Down Return; sleep 1; xdotool key alt+y; sleep 1.5
+    import -window root png:- | convert - -trim +repage docs/screenshot-pending.png
+    kill \$pid
+"
+echo "docs/screenshot-limit.png and docs/screenshot-pending.png written"

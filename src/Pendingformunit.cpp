@@ -36,6 +36,7 @@ TPendingForm::TPendingForm(QWidget *Owner) : QDialog(Owner) {
     setAttribute(Qt::WA_QuitOnClose, false);
     StringGrid1->horizontalHeader()->setSectionResizeMode(QHeaderView::Interactive);
     StringGrid1->setColumnWidth(0, StringGrid1->fontMetrics().averageCharWidth() * 28);
+    StringGrid1->verticalHeader()->setDefaultSectionSize(StringGrid1->fontMetrics().height() + 6);
     connect(Button1, &QPushButton::clicked, this, Guarded([this] { Button1Click(); }));
     connect(Button2, &QPushButton::clicked, this, Guarded([this] { Button2Click(); }));
     connect(Button3, &QPushButton::clicked, this, Guarded([this] { Button3Click(); }));
