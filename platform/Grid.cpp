@@ -16,7 +16,7 @@ int GridRowCount(const QTableWidget *grid) {
     return grid->rowCount() + 1;
 }
 
-void GridSetCell(QTableWidget *grid, int col, int row, const std::string &text) {
+void GridSetCell(QTableWidget *grid, int col, int row, std::string_view text) {
     if (col < 0 || col >= grid->columnCount() || row < 0 || row > grid->rowCount())
         return;
     QTableWidgetItem *item = row == 0 ? grid->horizontalHeaderItem(col) : grid->item(row - 1, col);
@@ -28,11 +28,11 @@ void GridSetCell(QTableWidget *grid, int col, int row, const std::string &text) 
                 item->setText(QString::fromLatin1(text.data(), qsizetype(text.size())));
             return;
         }
-        if (QString converted = ProjectToQString(text); item->text() != converted)
+        if (QString converted = ProjectToQString(std::string(text)); item->text() != converted)
             item->setText(converted);
         return;
     }
-    item = new QTableWidgetItem(ProjectToQString(text));
+    item = new QTableWidgetItem(ProjectToQString(std::string(text)));
     item->setFlags(Qt::ItemIsEnabled | Qt::ItemIsSelectable);
     if (row == 0)
         grid->setHorizontalHeaderItem(col, item);

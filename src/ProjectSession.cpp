@@ -84,6 +84,7 @@ void TProjectSession::SetProject(const std::string &path) {
     FPresets = {};
     FPresetsError.clear();
     FAtOpen = {};
+    FAtOpenTaken = false;
     if (path.empty())
         return;
     (void)FPresets.Read(TProjectPresets::FileFor(ToQString(path)), FPresetsError);
@@ -142,8 +143,10 @@ bool TProjectSession::Refresh(TVarTable &vars, std::int32_t &count) {
         FState.FileMissing();
         return true;
     }
-    if (FAtOpen.Values.empty() && count > 0)
+    if (!FAtOpenTaken && count > 0) {
+        FAtOpenTaken = true;
         FAtOpen = FromTable(QStringLiteral("Values at open"), vars, count);
+    }
     std::optional<std::int64_t> writtenAt;
     if (FFile->News() && FFile->LastWriteByOthers().isValid())
         writtenAt = FFile->LastWriteByOthers().toMSecsSinceEpoch();

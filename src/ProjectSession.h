@@ -125,6 +125,7 @@ private:
     TProjectPresets FPresets;
     QString FPresetsError;
     TPreset FAtOpen;
+    bool FAtOpenTaken = false;
     bool FOtherKivo = false;
     bool FJournalFailed = false;
     std::int64_t FNextGroup = 0;

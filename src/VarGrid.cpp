@@ -134,16 +134,19 @@ const char *StatusWord(std::int32_t status) {
     }
 }
 
+std::string_view ValueText(const TVarEntry &slot) {
+    if (slot.Type == vtBoolean)
+        return slot.Value == "1" ? "true" : "false";
+    if (slot.Type == vtAction)
+        return {};
+    return slot.Value;
+}
+
 // A code without a word shows nothing, never the word an earlier fill left there.
 TRowTexts RowTexts(const TVarEntry &slot) {
     const char *type = TypeWord(slot.Type);
     const char *status = StatusWord(slot.Status);
-    TRowTexts texts{slot.Title, type ? type : "", status ? status : "", {}};
-    if (slot.Type == vtBoolean)
-        texts.Value = slot.Value == "1" ? "true" : "false";
-    else if (slot.Type != vtAction)
-        texts.Value = slot.Value;
-    return texts;
+    return {slot.Title, type ? type : "", status ? status : "", std::string(ValueText(slot))};
 }
 
 std::string AboutVariable(const TVarEntry &slot) {
@@ -241,13 +244,16 @@ void TVarGrid::Fill(const TVarTable &vars, std::int32_t count, int ownRow) {
     FCollecting = news;
     GridSetRowCount(FGrid, count + 1);
     FLitUntil.resize(std::size_t(FGrid->rowCount()) * GridColumns, 0);
+    // As RowTexts says, without copying a title or value every second.
     for (int k = 0; k < count; ++k) {
-        const TRowTexts texts = RowTexts(vars[std::size_t(k)]);
+        const TVarEntry &slot = vars[std::size_t(k)];
         const int row = k + 1;
-        GridSetCell(FGrid, 0, row, texts.Title);
-        GridSetCell(FGrid, 1, row, texts.Type);
-        GridSetCell(FGrid, 2, row, texts.Status);
-        GridSetCell(FGrid, 3, row, texts.Value);
+        const char *type = TypeWord(slot.Type);
+        const char *status = StatusWord(slot.Status);
+        GridSetCell(FGrid, 0, row, slot.Title);
+        GridSetCell(FGrid, 1, row, type ? type : "");
+        GridSetCell(FGrid, 2, row, status ? status : "");
+        GridSetCell(FGrid, 3, row, ValueText(slot));
     }
     FCollecting = false;
     if (count > 0) {

@@ -8,6 +8,7 @@
 
 #include <cstdint>
 #include <string>
+#include <string_view>
 #include <utility>
 #include <vector>
 
@@ -31,6 +32,8 @@ struct TRowTexts {
     std::string Value;
 };
 TRowTexts RowTexts(const TVarEntry &slot);
+// The value cell's text alone, without a copy: a view of the slot's value, or a word.
+std::string_view ValueText(const TVarEntry &slot);
 // What a question about a variable names under its text, UTF-8: its title, and its value where
 // it has one ("Trading enabled: TRUE").
 std::string AboutVariable(const TVarEntry &slot);
