@@ -130,25 +130,28 @@ const char *RefusalFor(std::int32_t type, const std::string &text, const TShortD
     return accepted ? nullptr : ExpectationFor(type);
 }
 
+std::string DateInOrder(const TShortDateFormat &format, const std::string &day,
+                        const std::string &month, const std::string &year) {
+    const std::string sep(1, format.Separator);
+    switch (format.FieldOrder) {
+    case TShortDateFormat::DMY:
+        return day + sep + month + sep + year;
+    case TShortDateFormat::YMD:
+        return year + sep + month + sep + day;
+    case TShortDateFormat::MDY:
+        break;
+    }
+    return month + sep + day + sep + year;
+}
+
 std::string ExampleFor(std::int32_t type, const TShortDateFormat &format) {
     switch (type) {
     case vtInteger:
         return "250";
     case vtDouble:
         return "0.25";
-    case vtDate: {
-        const std::string sep(1, format.Separator);
-        const std::string year = format.YearDigits == 2 ? "26" : "2026";
-        switch (format.FieldOrder) {
-        case TShortDateFormat::DMY:
-            return "31" + sep + "12" + sep + year;
-        case TShortDateFormat::YMD:
-            return year + sep + "12" + sep + "31";
-        case TShortDateFormat::MDY:
-            break;
-        }
-        return "12" + sep + "31" + sep + year;
-    }
+    case vtDate:
+        return DateInOrder(format, "31", "12", format.YearDigits == 2 ? "26" : "2026");
     default:
         return {};
     }

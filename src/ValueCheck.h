@@ -16,6 +16,10 @@ const char *ExpectationFor(std::int32_t type);
 // or for any text, that it is on one line. A date follows format.
 const char *RefusalFor(std::int32_t type, const std::string &text, const TShortDateFormat &format);
 
+// The three fields of a date in the format's order, joined by its separator.
+std::string DateInOrder(const TShortDateFormat &format, const std::string &day,
+                        const std::string &month, const std::string &year);
+
 // A value of the type as the check accepts it ("250", "12/31/2026"); empty for types that take
 // any text.
 std::string ExampleFor(std::int32_t type, const TShortDateFormat &format);

@@ -36,17 +36,8 @@ const char *TypeName(std::int32_t type) {
 
 // The system's short date format as StrToDate reads it, for example "MM/dd/yyyy".
 QString DateFormatHint(const TShortDateFormat &format) {
-    const QString sep(QLatin1Char(format.Separator));
-    const QString year = format.YearDigits == 2 ? "yy" : "yyyy";
-    switch (format.FieldOrder) {
-    case TShortDateFormat::DMY:
-        return "dd" + sep + "MM" + sep + year;
-    case TShortDateFormat::YMD:
-        return year + sep + "MM" + sep + "dd";
-    case TShortDateFormat::MDY:
-        break;
-    }
-    return "MM" + sep + "dd" + sep + year;
+    return QString::fromStdString(
+        DateInOrder(format, "dd", "MM", format.YearDigits == 2 ? "yy" : "yyyy"));
 }
 
 // The text as it fits into width on two lines at most: broken after a word where the first line
