@@ -242,7 +242,7 @@ void TVarChangeForm::Button1Click() {
     if (const std::vector<TBrokenLimit> broken = MainForm->Session().Broken(change, slot);
         !broken.empty()) {
         std::string detail = FromQString(ProjectToQString(FShownTitle) + QStringLiteral(": ") +
-                                         ProjectToQString(slot.Value) + QStringLiteral(" -> ") +
+                                         ProjectToQString(slot.Value) + QStringLiteral(" \u2192 ") +
                                          ProjectToQString(text));
         for (const TBrokenLimit &limit : broken)
             detail += ", " + limit.Text;

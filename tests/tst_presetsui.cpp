@@ -182,7 +182,7 @@ void TestPresetsUi::limit_questionPastIt_factorFromEditor() {
                  std::string("The new value is outside a limit you set. Do you want to save it?"));
         QCOMPARE(m.Caption, std::string("Warning"));
         QCOMPARE(m.Flags, MB_YESNO | MB_DEFBUTTON2);
-        QCOMPARE(m.Detail, std::string("Lots: 0.10 -> 0.5, more than x2 the old value"));
+        QCOMPARE(m.Detail, std::string("Lots: 0.10 \xE2\x86\x92 0.5, more than x2 the old value"));
     }
     QCOMPARE(FileValue(f, 1), std::string("0.5"));
 }
