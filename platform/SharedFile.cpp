@@ -377,6 +377,20 @@ int CreateStaged(const std::string &target, bool locked, std::string &staged, in
     return -1;
 }
 
+std::string ReadWhole(int fd) {
+    std::string bytes;
+    char buffer[65536];
+    for (off_t at = 0;;) {
+        const ssize_t n = ::pread(fd, buffer, sizeof buffer, at);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            return bytes;
+        bytes.append(buffer, std::size_t(n));
+        at += n;
+    }
+}
+
 void Discard(int fd, const std::string &staged) {
     ::unlink(staged.c_str());
     ::close(fd);
@@ -527,6 +541,7 @@ TReplaceLock::TResult TReplaceLock::Replace(const std::string &content, const st
                                             const std::function<bool()> &unchanged) {
     TFileSystem &fs = TFileSystem::Current();
     FReason.clear();
+    FOvertaken.clear();
     Acquire();
     struct stat old {};
     const bool regular = ::stat(FTarget.c_str(), &old) == 0 && S_ISREG(old.st_mode);
@@ -582,6 +597,20 @@ TReplaceLock::TResult TReplaceLock::Replace(const std::string &content, const st
         ThrowWriteError(FFileName,
                         "its folder could not be flushed (" + SystemErrorMessage(error) + ")");
     StableReads().Remember(FFileName, content);
+    // The lock's descriptor still reads the file put aside: changed since the last look, it was
+    // written by someone who opened it just before the rename. Read once it holds still.
+    if (FFd >= 0 && expected) {
+        std::string old = ReadWhole(FFd);
+        for (int reads = 1; old != *expected && reads < 25; ++reads) {
+            std::this_thread::sleep_for(milliseconds(2));
+            std::string again = ReadWhole(FFd);
+            if (again == old)
+                break;
+            old = std::move(again);
+        }
+        if (old != *expected)
+            FOvertaken = std::move(old);
+    }
     return TResult::Replaced;
 }
 

@@ -61,6 +61,10 @@ public:
 
     // Why the last Replace gave ReadOnly.
     const std::string &Reason() const { return FReason; }
+    // What a writer put into the file in the moment before the last Replace put it aside: one
+    // that had opened the old file wrote there, not into the new one. Empty when nobody did, and
+    // where the system cannot tell (Windows, no lock).
+    const std::string &Overtaken() const { return FOvertaken; }
 
 private:
     void Acquire();
@@ -69,6 +73,7 @@ private:
     std::string FFileName;
     std::string FTarget;
     std::string FReason;
+    std::string FOvertaken;
 #ifdef _WIN32
     std::string FStaged;
     void *FHandle = nullptr;

@@ -217,28 +217,35 @@ TProjectFile::TSaveResult TProjectFile::Save(const std::vector<TVarChange> &chan
     // into what this one wrote.
     TReplaceLock lock(FPath);
     const auto deadline = Clock::now() + milliseconds(SaveWaitMs);
+    // Saved already, and merged again into what a writer wrote into the file the replace put
+    // aside, so that its write is not lost; the outcome stays Saved whatever this finds.
+    std::unique_ptr<TSnapshot> overtaken;
+    TSaveResult saved;
     for (int attempt = 1;; ++attempt) {
-        const auto left = std::max(
-            milliseconds(0), std::chrono::duration_cast<milliseconds>(deadline - Clock::now()));
-        switch (Take(left, true)) {
-        case TState::Missing:
-            return {TOutcome::Missing, {}, {}, {}};
-        case TState::NotWhole:
-            return {TOutcome::NotWhole, {}, {}, {}};
-        case TState::Whole:
-            break;
+        if (!overtaken) {
+            const auto left = std::max(milliseconds(0), std::chrono::duration_cast<milliseconds>(
+                                                            deadline - Clock::now()));
+            switch (Take(left, true)) {
+            case TState::Missing:
+                return {TOutcome::Missing, {}, {}, {}};
+            case TState::NotWhole:
+                return {TOutcome::NotWhole, {}, {}, {}};
+            case TState::Whole:
+                break;
+            }
         }
-        const TSnapshot &fresh = *FLast;
+        const TSnapshot &fresh = overtaken ? *overtaken : *FLast;
         TSaveResult result;
         TIniText text(fresh.Bytes);
         for (const TVarChange &change : changes) {
             if (change.Index < 0 || change.Index >= fresh.Count ||
                 fresh.Table[std::size_t(change.Index)].Title != change.Title ||
                 fresh.Table[std::size_t(change.Index)].Type != change.Type)
-                return {TOutcome::NotThere, {}, {}, {}};
+                return overtaken ? saved : TSaveResult{TOutcome::NotThere, {}, {}, {}};
             const TVarEntry &before = fresh.Table[std::size_t(change.Index)];
-            if (change.Requires && (change.SetsValue ? before.Value != change.RequiredValue
-                                                     : before.Status != change.RequiredStatus))
+            if (!overtaken && change.Requires &&
+                (change.SetsValue ? before.Value != change.RequiredValue
+                                  : before.Status != change.RequiredStatus))
                 return {TOutcome::Changed, {before}, {before}, {}};
             const TVarEntry after = Applied(change, before);
             // Only what changes is written: every other line stays as read, the spelling of
@@ -254,30 +261,43 @@ TProjectFile::TSaveResult TProjectFile::Save(const std::vector<TVarChange> &chan
             result.Before.push_back(before);
             result.After.push_back(after);
         }
-        if (!text.Modified()) {
-            result.Outcome = TOutcome::Saved;
+        result.Outcome = TOutcome::Saved;
+        if (overtaken)
+            result = saved;
+        if (!text.Modified())
             return result;
-        }
         std::string content = text.Build();
-        // The last look for another writer comes right before the file is replaced.
+        // The last look for another writer comes right before the file is replaced; over what a
+        // writer left in the file put aside, only over what this one wrote.
+        const std::string expected = overtaken ? FLast->Bytes : fresh.Bytes;
         const auto unchanged = [this] {
             const TFileWatch::TState now = FWatch->State();
             return !now.Known || (!now.Writing && now.Events == FTakenEvents);
         };
-        switch (lock.Replace(content, &fresh.Bytes, unchanged)) {
+        switch (lock.Replace(content, &expected, unchanged)) {
         case TReplaceLock::TResult::Replaced:
             FLast->Parse(std::move(content));
             FValid = true;
             FSeen = FLast->Bytes;
             FSeenSince = Clock::now();
             FSeenReads = StableReads;
-            result.Outcome = TOutcome::Saved;
-            return result;
+            FTakenEvents = FWatch->State().Events;
+            if (lock.Overtaken().empty() || attempt >= SaveAttempts)
+                return result;
+            saved = result;
+            overtaken = std::make_unique<TSnapshot>();
+            overtaken->Parse(lock.Overtaken());
+            if (!overtaken->Complete)
+                return result; // cut short: nothing whole to keep
+            continue;
         case TReplaceLock::TResult::ReadOnly:
-            return {TOutcome::ReadOnly, {}, {}, lock.Reason()};
+            return overtaken ? saved : TSaveResult{TOutcome::ReadOnly, {}, {}, lock.Reason()};
         case TReplaceLock::TResult::Changed:
             break;
         }
+        // Changed again under a merge of what was overtaken: the newer write stands.
+        if (overtaken)
+            return saved;
         if (attempt >= SaveAttempts)
             return {TOutcome::KeptChanging, {}, {}, {}};
     }
