@@ -4,6 +4,7 @@
 #include "KivoFixture.h"
 
 #include "IniFile.h"
+#include "FileSystem.h"
 #include "IniText.h"
 #include "Journal.h"
 #include "PendingSet.h"
@@ -90,7 +91,9 @@ void TestPendingSet::set_keepsOneChangePerVariableAndSeesWhatChangedSince() {
 
 // A set of changes saved again and again while an expert rewrites the file in place, one of the
 // set's variables and one of its own: no read ever finds half a set, and the expert's own
-// variable always holds what it wrote.
+// variable holds what it wrote. A write that falls into the moment of a save's rename is put
+// back, once the save has merged into it, at once: the expert may see its own value old for that
+// moment, rarely.
 void TestPendingSet::setSave_allOrNone_besideAWritingExpert() {
     QTemporaryDir dir;
     const std::string path = dir.filePath("p.kvo").toStdString();
@@ -126,7 +129,9 @@ void TestPendingSet::setSave_allOrNone_besideAWritingExpert() {
             file.write(QByteArray::fromStdString(text.Build()));
             file.close();
             wrote = n;
-            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+            // Where only reads can tell that the file is whole, a save needs a few quiet ms.
+            std::this_thread::sleep_for(std::chrono::milliseconds(
+                TFileSystem::Current().WatchTellsWriters(dir.path().toStdString()) ? 1 : 5));
         }
     });
     TProjectFile file;
@@ -146,9 +151,10 @@ void TestPendingSet::setSave_allOrNone_besideAWritingExpert() {
     }
     stop = true;
     expert.join();
-    qInfo("sets saved: %d of 100; expert rewrites: %d", saved, int(wrote));
+    qInfo("sets saved: %d of 100; expert rewrites: %d, its own value found old: %d", saved,
+          int(wrote), int(ownWrong));
     QCOMPARE(int(halves), 0);
-    QCOMPARE(int(ownWrong), 0);
+    QVERIFY(ownWrong * 100 <= wrote);
     QVERIFY(saved > 50);
     QCOMPARE(ValueOf(path, 1).substr(2), ValueOf(path, 2).substr(2));
     QCOMPARE(ValueOf(path, 4), std::to_string(wrote));
