@@ -223,8 +223,8 @@ TProjectFile::TSaveResult TProjectFile::Save(const std::vector<TVarChange> &chan
     TSaveResult saved;
     for (int attempt = 1;; ++attempt) {
         if (!overtaken) {
-            const auto left = std::max(milliseconds(0), std::chrono::duration_cast<milliseconds>(
-                                                            deadline - Clock::now()));
+            const auto left = std::max(
+                milliseconds(0), std::chrono::duration_cast<milliseconds>(deadline - Clock::now()));
             switch (Take(left, true)) {
             case TState::Missing:
                 return {TOutcome::Missing, {}, {}, {}};
