@@ -3,8 +3,8 @@
 
 #include "KivoFixture.h"
 
-#include "IniFile.h"
 #include "FileSystem.h"
+#include "IniFile.h"
 #include "IniText.h"
 #include "Journal.h"
 #include "PendingSet.h"
