@@ -318,7 +318,20 @@ void TestSoak::liveExpert_everyChangeArrivesAndNothingIsPutBack() {
     }
 
     // Every change the journal calls taken holds a value the expert acknowledged, by its own log:
-    // one it wrote over is never taken.
+    // one it wrote over is never taken. But a change saved while the variable's previous one
+    // still waited is cleared alike by the expert's acknowledgement of that previous value,
+    // written a moment after the save: the file cannot tell the two apart.
+    const auto overWaiting = [&](int var, const std::string &value) {
+        const auto save = std::find_if(saves.begin(), saves.end(), [&](const TSave &s) {
+            return s.Var == var && s.Value == value;
+        });
+        const auto previous = std::find_if(std::make_reverse_iterator(save), saves.rend(),
+                                           [&](const TSave &s) { return s.Var == var; });
+        return save != saves.end() && previous != saves.rend() &&
+               std::any_of(acks.begin(), acks.end(), [&](const TAck &a) {
+                   return a.Var == var && a.Value == previous->Value && a.At >= save->At;
+               });
+    };
     int taken = 0, takenUnacked = 0;
     for (const TJournalRecord &r : TJournal::Load(QString::fromStdString(project))) {
         if (r.Outcome != "taken")
@@ -328,13 +341,13 @@ void TestSoak::liveExpert_everyChangeArrivesAndNothingIsPutBack() {
         if (std::none_of(acks.begin(), acks.end(), [&](const TAck &ack) {
                 return ack.Var == r.Variable && ack.Value == value;
             })) {
-            ++takenUnacked;
             qWarning("taken, never acknowledged: Var%d=%s", r.Variable, value.c_str());
+            QVERIFY(overWaiting(r.Variable, value));
+            ++takenUnacked;
         }
     }
     qInfo("journal: taken=%d, of which the expert never acknowledged the value: %d", taken,
           takenUnacked);
-    QCOMPARE(takenUnacked, 0);
 
     const int saveCount = int(saves.size());
     const long long revertedTicks = summary.at("reverted_ticks");
@@ -368,8 +381,11 @@ void TestSoak::liveExpert_everyChangeArrivesAndNothingIsPutBack() {
     QVERIFY2(revertedAcks * 100 < saveCount * percent, qPrintable(QString::number(revertedAcks)));
     // The expert reads the file and writes it back a moment later; a save renamed in between is
     // overwritten by what it read. Kivo cannot see that moment coming, nor tell afterwards an
-    // action carried out from one undone. Here about one save in 200 lands there.
+    // action carried out from one undone. About one save in 200 lands there; with the expert
+    // under Wine, whose profile functions take longer between their read and write, up to one
+    // in 60.
     QVERIFY2(lost * 100 < saveCount * 3, qPrintable(QString::number(lost)));
+    QVERIFY(takenUnacked <= lost);
     QCOMPARE(summary.at("acks"), (long long)acks.size());
 
     // The file is complete: every variable as published, each holding the last value the expert
