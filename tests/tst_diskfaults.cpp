@@ -501,6 +501,12 @@ std::string FileText(const std::string &path) {
     return file.open(QIODevice::ReadOnly) ? file.readAll().toStdString() : std::string("?");
 }
 
+bool WriteText(const std::string &path, const std::string &text) {
+    QFile file(QString::fromStdString(path));
+    return file.open(QIODevice::WriteOnly | QIODevice::Truncate) &&
+           file.write(text.data(), qint64(text.size())) == qint64(text.size());
+}
+
 // TwoVars and another section, with Name set to value by a save.
 std::string Saved(const std::string &value) {
     return ProjectText({{"Name", 1, 1, value}, {"Flag", 0, 0, "0"}}) + Other;
@@ -550,11 +556,7 @@ void TestDiskFaults::save_keepsTheFilesIdentity() {
     const std::string path = folder + "/p.kvo";
     QVERIFY(::mkdir(folder.c_str(), 02775) == 0 && ::chown(folder.c_str(), owner, group) == 0);
     const std::string old = ProjectText(TwoVars) + Other;
-    {
-        QFile file(QString::fromStdString(path));
-        QVERIFY(file.open(QIODevice::WriteOnly));
-        file.write(old.data(), qint64(old.size()));
-    }
+    QVERIFY(WriteText(path, old));
     QVERIFY(::chown(path.c_str(), owner, group) == 0 && ::chmod(path.c_str(), mode) == 0);
     const std::string second = folder + "/p2.kvo";
     if (hardLink)
@@ -611,20 +613,14 @@ void TestDiskFaults::save_plantedLinkOrLeftover_neverFollowedNorBlocking() {
     const std::string planted = path + ".kivo-save";
     const uid_t kivo = sticky ? 4002 : 0;
     for (const auto &[name, text] : {std::pair{path, ProjectText(TwoVars) + Other},
-                                     std::pair{victim, std::string("not Kivo's\n")}}) {
-        QFile file(QString::fromStdString(name));
-        QVERIFY(file.open(QIODevice::WriteOnly));
-        file.write(text.data(), qint64(text.size()));
-    }
+                                     std::pair{victim, std::string("not Kivo's\n")}})
+        QVERIFY(WriteText(name, text));
     QVERIFY(::chown(path.c_str(), kivo, kivo) == 0 && ::chmod(victim.c_str(), 0666) == 0);
     if (link) {
         QVERIFY(::symlink(victim.c_str(), planted.c_str()) == 0);
         QVERIFY(::lchown(planted.c_str(), 4001, 4001) == 0);
     } else {
-        QFile file(QString::fromStdString(planted));
-        QVERIFY(file.open(QIODevice::WriteOnly));
-        file.write("leftover");
-        file.close();
+        QVERIFY(WriteText(planted, "leftover"));
         QVERIFY(::chown(planted.c_str(), 4001, 4001) == 0 && ::chmod(planted.c_str(), 0600) == 0);
     }
     for (const std::string value : {"one", "two", "three"}) {
@@ -727,11 +723,7 @@ void TestDiskFaults::powerCut_leavesOldOrNewFile() {
     QTemporaryDir dir;
     const std::string path = QDir::toNativeSeparators(dir.filePath("p.kvo")).toStdString();
     const std::string old = ProjectText(TwoVars) + Other;
-    {
-        QFile file(QString::fromStdString(path));
-        QVERIFY(file.open(QIODevice::WriteOnly));
-        file.write(old.data(), qint64(old.size()));
-    }
+    QVERIFY(WriteText(path, old));
     for (const bool inPlace : {false, true}) {
         // A second hard link: the file is written in place.
 #ifdef Q_OS_UNIX
@@ -786,11 +778,7 @@ void TestDiskFaults::save_twoUsersAtOnce_takeTurns() {
     QVERIFY(::mkdir(folder.c_str(), 02775) == 0 && ::chown(folder.c_str(), 4001, 4000) == 0);
     const std::vector<TProjectVar> vars = {
         {"Name", 1, 0, "-"}, {"Flag", 0, 0, "0"}, {"Note", 1, 0, "-"}};
-    {
-        QFile file(QString::fromStdString(path));
-        QVERIFY(file.open(QIODevice::WriteOnly));
-        file.write(QByteArray::fromStdString(ProjectText(vars) + Other));
-    }
+    QVERIFY(WriteText(path, ProjectText(vars) + Other));
     QVERIFY(::chown(path.c_str(), 4001, 4000) == 0 && ::chmod(path.c_str(), 0664) == 0);
     constexpr int Saves = 100;
     const auto saver = [&](int index, const std::string &prefix) {
@@ -1016,17 +1004,8 @@ void TestDiskFaults::settingsUnwritable_openAndClose() {
     const std::string settings = InFolder(appDir, "kivo.ini");
     const std::string project = Native(f.Path("p.kvo"));
     f.Write("p.kvo", ProjectText(TwoVars));
-    const auto writeSettings = [&](const std::string &text) {
-        QFile file(QString::fromStdString(settings));
-        QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
-        file.write(QByteArray::fromStdString(text));
-    };
-    const auto settingsText = [&](const std::string &path) {
-        QFile file(QString::fromStdString(path));
-        return file.open(QIODevice::ReadOnly) ? file.readAll().toStdString() : std::string("?");
-    };
     const std::string firstSettings = "[Kivo]\r\nMTPath=/mt\r\nProject=\r\n";
-    writeSettings(firstSettings);
+    QVERIFY(WriteText(settings, firstSettings));
     Application->SetExeName(InFolder(appDir, "kivo"));
     f.Show();
     QVERIFY(!MainForm->ProjectOpen);
@@ -1044,14 +1023,13 @@ void TestDiskFaults::settingsUnwritable_openAndClose() {
         QVERIFY(f.Exceptions.empty());
         QVERIFY(MainForm->ProjectOpen);
         const std::string recent = "Recent1=" + project + "\r\n";
-        QCOMPARE(settingsText(written),
-                 "[Kivo]\r\nMTPath=/mt\r\nProject=" + project + "\r\n" + recent);
+        QCOMPARE(FileText(written), "[Kivo]\r\nMTPath=/mt\r\nProject=" + project + "\r\n" + recent);
         f.Answers.push_back(IDYES);
         f.Handle([] { MainForm->Close1Click(); });
         QVERIFY(f.Exceptions.empty());
-        QCOMPARE(settingsText(written), "[Kivo]\r\nMTPath=/mt\r\nProject=\r\n" + recent);
+        QCOMPARE(FileText(written), "[Kivo]\r\nMTPath=/mt\r\nProject=\r\n" + recent);
         QVERIFY(injector.Remove());
-        QCOMPARE(settingsText(settings), firstSettings);
+        QCOMPARE(FileText(settings), firstSettings);
         return;
     }
 
@@ -1061,7 +1039,7 @@ void TestDiskFaults::settingsUnwritable_openAndClose() {
     QVERIFY2(Names(f.Exceptions, settings), f.Exceptions.back().c_str());
     QVERIFY(!MainForm->ProjectOpen);
     QVERIFY(injector.Remove());
-    QCOMPARE(settingsText(settings), firstSettings);
+    QCOMPARE(FileText(settings), firstSettings);
     QCOMPARE(Others(appDir, {"kivo.ini"}), QStringList());
 
     // Writable again: Open goes through and is remembered.
@@ -1070,7 +1048,7 @@ void TestDiskFaults::settingsUnwritable_openAndClose() {
     QVERIFY(MainForm->ProjectOpen);
     f.Handle([] { MainForm->Timer1Timer(); });
     QCOMPARE(MainForm->VarCount, 2);
-    const std::string remembered = settingsText(settings);
+    const std::string remembered = FileText(settings);
     QCOMPARE(remembered,
              "[Kivo]\r\nMTPath=/mt\r\nProject=" + project + "\r\nRecent1=" + project + "\r\n");
 
@@ -1085,7 +1063,7 @@ void TestDiskFaults::settingsUnwritable_openAndClose() {
     f.Handle([] { MainForm->Timer1Timer(); });
     QCOMPARE(GridRowCount(Grid()), 2);
     QVERIFY(injector.Remove());
-    QCOMPARE(settingsText(settings), remembered);
+    QCOMPARE(FileText(settings), remembered);
     QCOMPARE(f.Read("p.kvo"), ProjectText(TwoVars));
 
     // And Kivo goes on: the project opens again.
