@@ -241,6 +241,13 @@ struct TProjectVar {
     std::string Value;
 };
 
+// Writes a whole file at a path of its own; false when any of it is not written.
+inline bool WriteText(const std::string &path, const std::string &text) {
+    QFile file(QString::fromStdString(path));
+    return file.open(QIODevice::WriteOnly | QIODevice::Truncate) &&
+           file.write(text.data(), qint64(text.size())) == qint64(text.size());
+}
+
 inline std::string ProjectText(const std::vector<TProjectVar> &vars, int count = -1) {
     std::string text =
         "[Kivo 1.0]\r\nVar_Cnt=" + std::to_string(count < 0 ? int(vars.size()) : count) + "\r\n";

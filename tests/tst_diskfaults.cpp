@@ -501,12 +501,6 @@ std::string FileText(const std::string &path) {
     return file.open(QIODevice::ReadOnly) ? file.readAll().toStdString() : std::string("?");
 }
 
-bool WriteText(const std::string &path, const std::string &text) {
-    QFile file(QString::fromStdString(path));
-    return file.open(QIODevice::WriteOnly | QIODevice::Truncate) &&
-           file.write(text.data(), qint64(text.size())) == qint64(text.size());
-}
-
 // TwoVars and another section, with Name set to value by a save.
 std::string Saved(const std::string &value) {
     return ProjectText({{"Name", 1, 1, value}, {"Flag", 0, 0, "0"}}) + Other;

@@ -21,10 +21,6 @@
 
 namespace {
 
-TVarEntry Var(const std::string &title, int type, int status, const std::string &value) {
-    return {title, type, status, value};
-}
-
 TVarChange ValueChange(int index, const TVarEntry &slot, const std::string &value) {
     TVarChange change;
     change.Index = index;
@@ -56,9 +52,9 @@ private slots:
 // saves each change only over what the table holds now.
 void TestPendingSet::set_keepsOneChangePerVariableAndSeesWhatChangedSince() {
     TVarTable vars;
-    vars[0] = Var("Lots", vtDouble, vsIdle, "0.10");
-    vars[1] = Var("Trade", vtBoolean, vsIdle2, "0");
-    vars[2] = Var("Close", vtAction, vsIdle, "");
+    vars[0] = TVarEntry{"Lots", vtDouble, vsIdle, "0.10"};
+    vars[1] = TVarEntry{"Trade", vtBoolean, vsIdle2, "0"};
+    vars[2] = TVarEntry{"Close", vtAction, vsIdle, ""};
     TPendingSet set;
     set.Add(ValueChange(0, vars[0], "0.20"), vars[0]);
     set.Add(ValueChange(0, vars[0], "0.30"), vars[0]);
@@ -79,7 +75,7 @@ void TestPendingSet::set_keepsOneChangePerVariableAndSeesWhatChangedSince() {
 
     // The expert writes the first variable; another takes the third's place.
     vars[0].Value = "0.15";
-    vars[2] = Var("Other", vtAction, vsIdle, "");
+    vars[2] = TVarEntry{"Other", vtAction, vsIdle, ""};
     QCOMPARE(set.ChangedSince(vars, 3), (std::vector<std::size_t>{0, 1}));
     const std::vector<TVarChange> changes = set.Changes(vars, 3);
     QVERIFY(changes[0].Requires && changes[0].RequiredValue == "0.15");
@@ -99,11 +95,7 @@ void TestPendingSet::setSave_allOrNone_besideAWritingExpert() {
     const std::string path = dir.filePath("p.kvo").toStdString();
     std::vector<TProjectVar> vars = {
         {"A", 1, 0, "a-0"}, {"B", 1, 0, "b-0"}, {"Shared", 1, 0, "s"}, {"Own", 2, 0, "0"}};
-    {
-        QFile file(QString::fromStdString(path));
-        QVERIFY(file.open(QIODevice::WriteOnly));
-        file.write(QByteArray::fromStdString(ProjectText(vars)));
-    }
+    QVERIFY(WriteText(path, ProjectText(vars)));
     std::atomic<bool> stop = false;
     std::atomic<int> halves = 0, wrote = 0;
     std::atomic<int> ownWrong = 0;
