@@ -87,9 +87,8 @@ void TestPendingSet::set_keepsOneChangePerVariableAndSeesWhatChangedSince() {
 
 // A set of changes saved again and again while an expert rewrites the file in place, one of the
 // set's variables and one of its own: no read ever finds half a set, and the expert's own
-// variable holds what it wrote. A write that falls into the moment of a save's rename is put
-// back, once the save has merged into it, at once: the expert may see its own value old for that
-// moment, rarely.
+// variable holds what it wrote (a write in the moment of a save's rename reads old, rarely,
+// until the save has merged it back).
 void TestPendingSet::setSave_allOrNone_besideAWritingExpert() {
     QTemporaryDir dir;
     const std::string path = dir.filePath("p.kvo").toStdString();
