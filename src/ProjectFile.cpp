@@ -237,11 +237,17 @@ TProjectFile::TSaveResult TProjectFile::Save(const std::vector<TVarChange> &chan
         const TSnapshot &fresh = overtaken ? *overtaken : *FLast;
         TSaveResult result;
         TIniText text(fresh.Bytes);
+        bool asWritten = false; // the overtaken write kept as it is
         for (const TVarChange &change : changes) {
             if (change.Index < 0 || change.Index >= fresh.Count ||
                 fresh.Table[std::size_t(change.Index)].Title != change.Title ||
-                fresh.Table[std::size_t(change.Index)].Type != change.Type)
-                return overtaken ? saved : TSaveResult{TOutcome::NotThere, {}, {}, {}};
+                fresh.Table[std::size_t(change.Index)].Type != change.Type) {
+                if (!overtaken)
+                    return {TOutcome::NotThere, {}, {}, {}};
+                // The writer moved the variables meanwhile: what it wrote is put back as it is.
+                asWritten = true;
+                break;
+            }
             const TVarEntry &before = fresh.Table[std::size_t(change.Index)];
             if (!overtaken && change.Requires &&
                 (change.SetsValue ? before.Value != change.RequiredValue
@@ -264,9 +270,9 @@ TProjectFile::TSaveResult TProjectFile::Save(const std::vector<TVarChange> &chan
         result.Outcome = TOutcome::Saved;
         if (overtaken)
             result = saved;
-        if (!text.Modified())
+        else if (!text.Modified())
             return result;
-        std::string content = text.Build();
+        std::string content = asWritten ? fresh.Bytes : text.Build();
         // The last look for another writer comes right before the file is replaced; over what a
         // writer left in the file put aside, only over what this one wrote.
         const std::string expected = overtaken ? FLast->Bytes : fresh.Bytes;

@@ -339,6 +339,7 @@ private slots:
     void save_plantedLinkOrLeftover_neverFollowedNorBlocking_data();
     void save_plantedLinkOrLeftover_neverFollowedNorBlocking();
     void powerCut_leavesOldOrNewFile();
+    void save_writeIntoTheFilePutAside_isKept();
     void save_twoUsersAtOnce_takeTurns();
     void save_readOnlyFile_refusedAndTheDialogKeepsTheText();
     void projectDeletedWhileOpen_keepsViewAndComesBack();
@@ -754,6 +755,32 @@ void TestDiskFaults::powerCut_leavesOldOrNewFile() {
     QFile::remove(QString::fromStdString(path + "-link"));
 #ifdef Q_OS_UNIX
     QCOMPARE(SaveName(path, "unflushed", false), 99);
+#endif
+}
+
+// A writer that opened the file just before a save's rename writes into the file put aside: the
+// save takes that write back, merged, or as it stands where the writer moved the variables.
+void TestDiskFaults::save_writeIntoTheFilePutAside_isKept() {
+#ifndef Q_OS_LINUX
+    QSKIP("only Linux reads the file put aside");
+#else
+    QTemporaryDir dir;
+    const std::string path = dir.filePath("p.kvo").toStdString();
+    for (const bool moved : {false, true}) {
+        QVERIFY(WriteText(path, ProjectText(TwoVars) + Other));
+        const std::string written =
+            ProjectText(moved ? std::vector<TProjectVar>{TwoVars[1], TwoVars[0]}
+                              : std::vector<TProjectVar>{TwoVars[0], {"Flag", 0, 0, "1"}}) +
+            Other;
+        TFaultyFileSystem late;
+        late.Fails = [&, once = true](const std::string &operation, const std::string &) mutable {
+            return operation == "rename" && std::exchange(once, false) && !WriteText(path, written);
+        };
+        QCOMPARE(SaveName(path, "new", false), int(TProjectFile::TOutcome::Saved));
+        QCOMPARE(FileText(path),
+                 moved ? written
+                       : ProjectText({{"Name", 1, 1, "new"}, {"Flag", 0, 0, "1"}}) + Other);
+    }
 #endif
 }
 

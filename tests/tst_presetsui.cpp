@@ -194,18 +194,13 @@ void TestPresetsUi::limitsEditor_refusesOrKeeps_data() {
     QTest::addColumn<QString>("stepText");
     QTest::addColumn<QString>("refusal"); // empty: kept
     // The rules themselves are LimitError's (tst_presets): here, that the editor keeps or refuses.
-    QTest::newRow("bounds") << " 0.01"
-                            << "5" << 1 << ""
-                            << "";
-    QTest::newRow("difference") << ""
-                                << "" << 3 << ".5"
-                                << "";
-    QTest::newRow("lowest no number") << "1,5"
-                                      << "" << 1 << ""
-                                      << "the lowest value is not a number";
-    QTest::newRow("crossed") << "5"
-                             << "1" << 1 << ""
-                             << "the lowest value 5 is above the highest value 1";
+    using S = QString;
+    QTest::newRow("bounds") << S(" 0.01") << S("5") << 1 << S() << S();
+    QTest::newRow("difference") << S() << S() << 3 << S(".5") << S();
+    QTest::newRow("lowest no number")
+        << S("1,5") << S() << 1 << S() << S("the lowest value is not a number");
+    QTest::newRow("crossed") << S("5") << S("1") << 1 << S()
+                             << S("the lowest value 5 is above the highest value 1");
 }
 
 void TestPresetsUi::limitsEditor_refusesOrKeeps() {
