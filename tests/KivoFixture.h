@@ -241,6 +241,17 @@ struct TProjectVar {
     std::string Value;
 };
 
+// A change of the value of the variable in slot index, which holds slot.
+inline TVarChange ValueChange(int index, const TVarEntry &slot, const std::string &value) {
+    TVarChange change;
+    change.Index = index;
+    change.Title = slot.Title;
+    change.Type = slot.Type;
+    change.SetsValue = true;
+    change.Value = value;
+    return change;
+}
+
 // Writes a whole file at a path of its own; false when any of it is not written.
 inline bool WriteText(const std::string &path, const std::string &text) {
     QFile file(QString::fromStdString(path));

@@ -477,13 +477,9 @@ namespace {
 int SaveName(const std::string &path, const std::string &value, bool child = true) {
     TProjectFile file;
     file.SetPath(path);
-    TVarChange change;
-    change.Title = "Name";
-    change.Type = vtString;
-    change.SetsValue = true;
-    change.Value = value;
     try {
-        const TProjectFile::TSaveResult result = file.Save({change});
+        const TProjectFile::TSaveResult result =
+            file.Save({ValueChange(0, {"Name", vtString, 0, {}}, value)});
         if (child)
             std::printf("%s", result.Reason.c_str());
         return int(result.Outcome);
@@ -807,12 +803,9 @@ void TestDiskFaults::save_twoUsersAtOnce_takeTurns() {
             TProjectFile file;
             file.SetPath(path);
             for (int n = 1; n <= Saves; ++n) {
-                TVarChange change;
-                change.Index = index;
-                change.Title = vars[std::size_t(index)].Title;
-                change.Type = vtString;
-                change.SetsValue = true;
-                change.Value = prefix + std::to_string(n);
+                const TVarChange change =
+                    ValueChange(index, {vars[std::size_t(index)].Title, vtString, 0, {}},
+                                prefix + std::to_string(n));
                 try {
                     if (file.Save({change}).Outcome != TProjectFile::TOutcome::Saved) {
                         std::printf("save %d not applied\n", n);

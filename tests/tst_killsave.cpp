@@ -165,12 +165,9 @@ int Hold(const std::string &dir) {
     while (std::fgets(line, sizeof line, stdin)) {
         const QStringList words = QString::fromUtf8(line).trimmed().split(' ');
         MainForm->ReadProject();
-        TVarChange change;
-        change.Index = words.value(0).toInt();
-        change.Title = MainForm->Vars[change.Index].Title;
-        change.Type = MainForm->Vars[change.Index].Type;
-        change.SetsValue = true;
-        change.Value = words.value(1).toStdString();
+        const int index = words.value(0).toInt();
+        const TVarChange change =
+            ValueChange(index, MainForm->Vars[index], words.value(1).toStdString());
         std::printf("%s\n", MainForm->SaveProject(change) ? "saved" : "not saved");
         std::fflush(stdout);
     }
@@ -508,12 +505,7 @@ void TestKillSave::secondKivo_isToldAndNeverTakenForTheExpert() {
     QVERIFY(MainForm->findChild<QLabel *>("Label1")->text().startsWith(
         "Another copy of Kivo has this project open"));
 
-    TVarChange change;
-    change.Index = 1;
-    change.Title = MainForm->Vars[1].Title;
-    change.Type = MainForm->Vars[1].Type;
-    change.SetsValue = true;
-    change.Value = "mine";
+    const TVarChange change = ValueChange(1, MainForm->Vars[1], "mine");
     f.Handle([&] { MainForm->SaveChange(change); });
     other.write("1 theirs\n");
     QCOMPARE(ReadLine(other), QByteArray("saved"));

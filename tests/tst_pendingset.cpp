@@ -21,16 +21,6 @@
 
 namespace {
 
-TVarChange ValueChange(int index, const TVarEntry &slot, const std::string &value) {
-    TVarChange change;
-    change.Index = index;
-    change.Title = slot.Title;
-    change.Type = slot.Type;
-    change.SetsValue = true;
-    change.Value = value;
-    return change;
-}
-
 std::string ValueOf(const std::string &path, int var) {
     return TIniFile(path).ReadString("Kivo 1.0", "Var" + std::to_string(var) + "_Value", "?");
 }
