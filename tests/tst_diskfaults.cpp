@@ -764,10 +764,9 @@ void TestDiskFaults::save_writeIntoTheFilePutAside_isKept() {
     const std::string path = dir.filePath("p.kvo").toStdString();
     for (const bool moved : {false, true}) {
         QVERIFY(WriteText(path, ProjectText(TwoVars) + Other));
-        const std::string written =
-            ProjectText(moved ? std::vector<TProjectVar>{TwoVars[1], TwoVars[0]}
-                              : std::vector<TProjectVar>{TwoVars[0], {"Flag", 0, 0, "1"}}) +
-            Other;
+        const std::vector<TProjectVar> vars = {moved ? TwoVars[1] : TwoVars[0],
+                                               moved ? TwoVars[0] : TProjectVar{"Flag", 0, 0, "1"}};
+        const std::string written = ProjectText(vars) + Other;
         TFaultyFileSystem late;
         late.Fails = [&, once = true](const std::string &operation, const std::string &) mutable {
             return operation == "rename" && std::exchange(once, false) && !WriteText(path, written);
