@@ -340,6 +340,11 @@ TReplaceLock::TResult TReplaceLock::Replace(const std::string &content, const st
     return TResult::Replaced;
 }
 
+// Nothing is ever Overtaken here: the rename replaces a file nobody holds open.
+std::string TReplaceLock::PutAside() const {
+    return {};
+}
+
 #else
 
 namespace {
@@ -541,7 +546,7 @@ TReplaceLock::TResult TReplaceLock::Replace(const std::string &content, const st
                                             const std::function<bool()> &unchanged) {
     TFileSystem &fs = TFileSystem::Current();
     FReason.clear();
-    FOvertaken.clear();
+    FOvertaken.reset();
     Acquire();
     struct stat old {};
     const bool regular = ::stat(FTarget.c_str(), &old) == 0 && S_ISREG(old.st_mode);
@@ -612,6 +617,10 @@ TReplaceLock::TResult TReplaceLock::Replace(const std::string &content, const st
             FOvertaken = std::move(old);
     }
     return TResult::Replaced;
+}
+
+std::string TReplaceLock::PutAside() const {
+    return FFd >= 0 ? ReadWhole(FFd) : std::string();
 }
 
 #endif

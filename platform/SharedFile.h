@@ -1,6 +1,7 @@
 #pragma once
 
 #include <functional>
+#include <optional>
 #include <string>
 
 // File I/O for files that another program reads and writes while Kivo does: the expert's project
@@ -62,9 +63,12 @@ public:
     // Why the last Replace gave ReadOnly.
     const std::string &Reason() const { return FReason; }
     // What a writer put into the file in the moment before the last Replace put it aside: one
-    // that had opened the old file wrote there, not into the new one. Empty when nobody did, and
-    // where the system cannot tell (Windows, no lock).
-    const std::string &Overtaken() const { return FOvertaken; }
+    // that had opened the old file wrote there, not into the new one (perhaps only emptied it
+    // so far). None when nobody did, and where the system cannot tell (Windows, no lock).
+    const std::optional<std::string> &Overtaken() const { return FOvertaken; }
+    // What that file put aside holds now, after something was Overtaken: a writer held off the
+    // processor partway finishes its write there.
+    std::string PutAside() const;
 
 private:
     void Acquire();
@@ -73,7 +77,7 @@ private:
     std::string FFileName;
     std::string FTarget;
     std::string FReason;
-    std::string FOvertaken;
+    std::optional<std::string> FOvertaken;
 #ifdef _WIN32
     std::string FStaged;
     void *FHandle = nullptr;

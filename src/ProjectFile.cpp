@@ -33,6 +33,8 @@ constexpr milliseconds HeldQuiet(1000);
 constexpr int RetryMs = 50;
 // How often a save merges again when another writer changed the file in the meantime.
 constexpr int SaveAttempts = 10;
+// How often a save reads the file it put aside for the rest of a write that went there.
+constexpr int PutAsideReads = 50;
 
 // "Var<n>", the start of the four key names of slot index.
 std::string VarPrefix(int index) {
@@ -288,13 +290,18 @@ TProjectFile::TSaveResult TProjectFile::Save(const std::vector<TVarChange> &chan
             FSeenSince = Clock::now();
             FSeenReads = StableReads;
             FTakenEvents = FWatch->State().Events;
-            if (lock.Overtaken().empty() || attempt >= SaveAttempts)
+            if (!lock.Overtaken() || attempt >= SaveAttempts)
                 return result;
             saved = result;
             overtaken = std::make_unique<TSnapshot>();
-            overtaken->Parse(lock.Overtaken());
+            overtaken->Parse(*lock.Overtaken());
+            // A writer held off partway finishes there; one that never does is not merged into.
+            for (int reads = 1; !overtaken->Complete && reads < PutAsideReads; ++reads) {
+                std::this_thread::sleep_for(milliseconds(2));
+                overtaken->Parse(lock.PutAside());
+            }
             if (!overtaken->Complete)
-                return result; // cut short: nothing whole to keep
+                return result;
             continue;
         case TReplaceLock::TResult::ReadOnly:
             return overtaken ? saved : TSaveResult{TOutcome::ReadOnly, {}, {}, lock.Reason()};
