@@ -57,6 +57,14 @@ std::string LinkTarget(const std::string &fileName) {
     return FromQString(QDir::toNativeSeparators(target.filePath()));
 }
 
+#ifndef _WIN32
+bool ReadDescriptor(int fd, std::string &bytes) {
+    struct stat info {};
+    return ReadFd(fd, ::fstat(fd, &info) == 0 ? std::size_t(std::max<off_t>(info.st_size, 0)) : 0,
+                  bytes);
+}
+#endif
+
 TFileSystem &TFileSystem::Current() {
     static TFileSystem system;
     TFileSystem *fs = InUse.load();

@@ -6,6 +6,12 @@
 // The file a name leads to: the end of its chain of symbolic links, or the name itself.
 std::string LinkTarget(const std::string &fileName);
 
+#ifndef _WIN32
+// Reads an open file from its start to its end, whatever its offset; the file may grow or shrink
+// meanwhile. False, with bytes empty, on an error.
+bool ReadDescriptor(int fd, std::string &bytes);
+#endif
+
 // A file a save has open for writing: its staged copy, or the file itself when it is written in
 // place. Name is the name it was opened by, for a wrapper that keeps track of files.
 struct TFileHandle {

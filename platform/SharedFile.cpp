@@ -73,6 +73,13 @@ std::string Current(const std::string &fileName) {
     return bytes;
 }
 
+// Whether the file still holds expected and unchanged() still says so, each where given: asked
+// last, right before the file is written.
+bool StillAsTaken(const std::string &fileName, const std::string *expected,
+                  const std::function<bool()> &unchanged) {
+    return (!expected || Current(fileName) == *expected) && (!unchanged || unchanged());
+}
+
 std::string RandomSuffix() {
     return QString::number(QRandomGenerator::system()->generate64(), 36).toStdString();
 }
@@ -283,7 +290,7 @@ TReplaceLock::TResult TReplaceLock::Replace(const std::string &content, const st
         BY_HANDLE_FILE_INFORMATION info{};
         if (file != INVALID_HANDLE_VALUE && GetFileInformationByHandle(file, &info) &&
             info.nNumberOfLinks > 1) {
-            if ((expected && Current(FFileName) != *expected) || (unchanged && !unchanged())) {
+            if (!StillAsTaken(FFileName, expected, unchanged)) {
                 CloseHandle(file);
                 return TResult::Changed;
             }
@@ -318,7 +325,7 @@ TReplaceLock::TResult TReplaceLock::Replace(const std::string &content, const st
     // the file is compared before every try.
     const auto deadline = Clock::now() + milliseconds(1000);
     for (;;) {
-        if ((expected && Current(FFileName) != *expected) || (unchanged && !unchanged()))
+        if (!StillAsTaken(FFileName, expected, unchanged))
             return TResult::Changed;
         error = fs.Rename(FStaged, FTarget);
         if (!error)
@@ -384,16 +391,8 @@ int CreateStaged(const std::string &target, bool locked, std::string &staged, in
 
 std::string ReadWhole(int fd) {
     std::string bytes;
-    char buffer[65536];
-    for (off_t at = 0;;) {
-        const ssize_t n = ::pread(fd, buffer, sizeof buffer, at);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0)
-            return bytes;
-        bytes.append(buffer, std::size_t(n));
-        at += n;
-    }
+    (void)ReadDescriptor(fd, bytes);
+    return bytes;
 }
 
 void Discard(int fd, const std::string &staged) {
@@ -434,7 +433,14 @@ bool KeepIdentity(const std::string &target, int staged, const struct stat &old)
     return true;
 }
 
-std::string OwnerName(uid_t uid);
+std::string OwnerName(uid_t uid) {
+    struct passwd entry {};
+    struct passwd *found = nullptr;
+    char buffer[4096];
+    if (::getpwuid_r(uid, &entry, buffer, sizeof buffer, &found) == 0 && found)
+        return found->pw_name;
+    return "user " + std::to_string(uid);
+}
 
 // The file written where it stands, keeping everything it is, as the profile API writes it.
 TReplaceLock::TResult WriteInPlace(const std::string &fileName, const std::string &target,
@@ -456,7 +462,7 @@ TReplaceLock::TResult WriteInPlace(const std::string &fileName, const std::strin
         ::close(fd);
         return TResult::Changed;
     }
-    if ((expected && Current(fileName) != *expected) || (unchanged && !unchanged())) {
+    if (!StillAsTaken(fileName, expected, unchanged)) {
         ::close(fd);
         return TResult::Changed;
     }
@@ -483,15 +489,6 @@ TReplaceLock::TResult WriteInPlace(const std::string &fileName, const std::strin
     StableReads().Remember(fileName, content);
     // A writer at work in the same moment may have mixed its bytes with these: merged again.
     return Current(fileName) == content ? TResult::Replaced : TResult::Changed;
-}
-
-std::string OwnerName(uid_t uid) {
-    struct passwd entry {};
-    struct passwd *found = nullptr;
-    char buffer[4096];
-    if (::getpwuid_r(uid, &entry, buffer, sizeof buffer, &found) == 0 && found)
-        return found->pw_name;
-    return "user " + std::to_string(uid);
 }
 
 } // namespace
@@ -587,7 +584,7 @@ TReplaceLock::TResult TReplaceLock::Replace(const std::string &content, const st
     if (fd < 0)
         return WriteInPlace(FFileName, FTarget, old, content, expected, unchanged, FReason);
 
-    if ((expected && Current(FFileName) != *expected) || (unchanged && !unchanged())) {
+    if (!StillAsTaken(FFileName, expected, unchanged)) {
         Discard(fd, staged);
         return TResult::Changed;
     }

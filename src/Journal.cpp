@@ -331,7 +331,7 @@ std::vector<TJournalRecord> TJournal::Load(const QString &project, qint64 tailBy
         // The first line read is only the end of an older record.
         const auto *newline = static_cast<const char *>(std::memchr(p, '\n', size_t(end - p)));
         p = newline ? newline + 1 : end;
-    } else if (data.startsWith("\xEF\xBB\xBF")) {
+    } else if (data.startsWith(ByteOrderMark)) {
         p += 3; // the byte order mark before the header
     }
     ReadRecords(p, end, true, records);
