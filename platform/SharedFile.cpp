@@ -21,6 +21,7 @@
 
 #include <chrono>
 #include <mutex>
+#include <optional>
 #include <thread>
 #include <unordered_map>
 
@@ -352,6 +353,10 @@ std::string TReplaceLock::PutAside() const {
     return {};
 }
 
+bool TReplaceLock::PutAsideInUse() const {
+    return false;
+}
+
 #else
 
 namespace {
@@ -393,6 +398,23 @@ std::string ReadWhole(int fd) {
     std::string bytes;
     (void)ReadDescriptor(fd, bytes);
     return bytes;
+}
+
+// Whether another process has the file of this descriptor open, asked by trying a write lease,
+// which only a file nobody else has open takes, and letting it go at once. Asked only of a file
+// no name leads to any more, so that no open can meet the lease. None where the system cannot
+// tell (a file of another user, a file system without leases).
+std::optional<bool> OpenElsewhere(int fd) {
+    struct stat info {};
+    if (::fstat(fd, &info) != 0 || info.st_nlink != 0)
+        return std::nullopt;
+    if (::fcntl(fd, F_SETLEASE, F_WRLCK) == 0) {
+        (void)::fcntl(fd, F_SETLEASE, F_UNLCK);
+        return false;
+    }
+    if (errno == EAGAIN || errno == EBUSY)
+        return true;
+    return std::nullopt;
 }
 
 void Discard(int fd, const std::string &staged) {
@@ -600,9 +622,22 @@ TReplaceLock::TResult TReplaceLock::Replace(const std::string &content, const st
                         "its folder could not be flushed (" + SystemErrorMessage(error) + ")");
     StableReads().Remember(FFileName, content);
     // The lock's descriptor still reads the file put aside: changed since the last look, it was
-    // written by someone who opened it just before the rename. Read once it holds still.
+    // written by someone who opened it just before the rename. Read once they have closed it,
+    // where the system tells; elsewhere once it holds still.
     if (FFd >= 0 && expected) {
         std::string old = ReadWhole(FFd);
+        if (const std::optional<bool> open = OpenElsewhere(FFd)) {
+            bool held = *open;
+            for (int tries = 1; held && tries < 25; ++tries) {
+                std::this_thread::sleep_for(milliseconds(2));
+                held = OpenElsewhere(FFd).value_or(false);
+            }
+            old = ReadWhole(FFd);
+            // Still open: whoever has it may write yet, so it is told, the same bytes too.
+            if (old != *expected || held)
+                FOvertaken = std::move(old);
+            return TResult::Replaced;
+        }
         for (int reads = 1; old != *expected && reads < 25; ++reads) {
             std::this_thread::sleep_for(milliseconds(2));
             std::string again = ReadWhole(FFd);
@@ -618,6 +653,10 @@ TReplaceLock::TResult TReplaceLock::Replace(const std::string &content, const st
 
 std::string TReplaceLock::PutAside() const {
     return FFd >= 0 ? ReadWhole(FFd) : std::string();
+}
+
+bool TReplaceLock::PutAsideInUse() const {
+    return FFd >= 0 && OpenElsewhere(FFd).value_or(false);
 }
 
 #endif

@@ -69,6 +69,9 @@ public:
     // What that file put aside holds now, after something was Overtaken: a writer held off the
     // processor partway finishes its write there.
     std::string PutAside() const;
+    // Whether another program still has that file open, and so may write there yet; false
+    // where the system cannot tell.
+    bool PutAsideInUse() const;
 
 private:
     void Acquire();

@@ -295,12 +295,14 @@ TProjectFile::TSaveResult TProjectFile::Save(const std::vector<TVarChange> &chan
             saved = result;
             overtaken = std::make_unique<TSnapshot>();
             overtaken->Parse(*lock.Overtaken());
-            // A writer held off partway finishes there; one that never does is not merged into.
-            for (int reads = 1; !overtaken->Complete && reads < PutAsideReads; ++reads) {
+            // A writer held off partway finishes there; one that never does, or still has the
+            // file open, is not merged into. Nor one that left it as it was.
+            for (int reads = 1;
+                 (!overtaken->Complete || lock.PutAsideInUse()) && reads < PutAsideReads; ++reads) {
                 std::this_thread::sleep_for(milliseconds(2));
                 overtaken->Parse(lock.PutAside());
             }
-            if (!overtaken->Complete)
+            if (!overtaken->Complete || lock.PutAsideInUse() || overtaken->Bytes == expected)
                 return result;
             continue;
         case TReplaceLock::TResult::ReadOnly:

@@ -34,6 +34,7 @@
 #endif
 
 #include <map>
+#include <thread>
 
 namespace {
 
@@ -755,23 +756,40 @@ void TestDiskFaults::powerCut_leavesOldOrNewFile() {
 }
 
 // A writer that opened the file just before a save's rename writes into the file put aside: the
-// save takes that write back, merged, or as it stands where the writer moved the variables.
+// save takes that write back, merged, or as it stands where the writer moved the variables; a
+// writer held off the processor where what it has written looks whole is waited for.
 void TestDiskFaults::save_writeIntoTheFilePutAside_isKept() {
 #ifndef Q_OS_LINUX
     QSKIP("only Linux reads the file put aside");
 #else
     QTemporaryDir dir;
     const std::string path = dir.filePath("p.kvo").toStdString();
-    for (const bool moved : {false, true}) {
+    for (const int writer : {0, 1, 2}) { // 1: moved the variables, 2: paused before its last part
+        const bool moved = writer == 1;
         QVERIFY(WriteText(path, ProjectText(TwoVars) + Other));
         const std::vector<TProjectVar> vars = {moved ? TwoVars[1] : TwoVars[0],
                                                moved ? TwoVars[0] : TProjectVar{"Flag", 0, 0, "1"}};
         const std::string written = ProjectText(vars) + Other;
+        const std::size_t pause = writer == 2 ? written.size() - Other.size() : written.size();
+        std::thread rest;
         TFaultyFileSystem late;
         late.Fails = [&, once = true](const std::string &operation, const std::string &) mutable {
-            return operation == "rename" && std::exchange(once, false) && !WriteText(path, written);
+            if (operation != "rename" || !std::exchange(once, false))
+                return false;
+            const int fd = ::open(path.c_str(), O_WRONLY | O_TRUNC);
+            if (fd < 0 || ::write(fd, written.data(), pause) != ssize_t(pause))
+                return true;
+            rest = std::thread([&, fd] {
+                std::this_thread::sleep_for(std::chrono::milliseconds(20));
+                (void)!::write(fd, written.data() + pause, written.size() - pause);
+                ::close(fd);
+            });
+            return false;
         };
-        QCOMPARE(SaveName(path, "new", false), int(TProjectFile::TOutcome::Saved));
+        const int outcome = SaveName(path, "new", false);
+        if (rest.joinable())
+            rest.join();
+        QCOMPARE(outcome, int(TProjectFile::TOutcome::Saved));
         QCOMPARE(FileText(path),
                  moved ? written
                        : ProjectText({{"Name", 1, 1, "new"}, {"Flag", 0, 0, "1"}}) + Other);
