@@ -383,8 +383,9 @@ void TestSoak::liveExpert_everyChangeArrivesAndNothingIsPutBack() {
     // overwritten by what it read. Kivo cannot see that moment coming, nor tell afterwards an
     // action carried out from one undone. About one save in 200 lands there; with the expert
     // under Wine, whose profile functions take longer between their read and write, up to one
-    // in 60.
-    QVERIFY2(lost * 100 < saveCount * 3, qPrintable(QString::number(lost)));
+    // in 35 (8 of 275 on a 2-core machine where Wine ran slowly).
+    const int lostPercent = qEnvironmentVariableIsEmpty("KIVO_SOAK_WINE_EXPERT") ? 3 : 5;
+    QVERIFY2(lost * 100 < saveCount * lostPercent, qPrintable(QString::number(lost)));
     QVERIFY(takenUnacked <= lost);
     QCOMPARE(summary.at("acks"), (long long)acks.size());
 
