@@ -625,19 +625,19 @@ TReplaceLock::TResult TReplaceLock::Replace(const std::string &content, const st
     // written by someone who opened it just before the rename. Read once they have closed it,
     // where the system tells; elsewhere once it holds still.
     if (FFd >= 0 && expected) {
-        std::string old = ReadWhole(FFd);
         if (const std::optional<bool> open = OpenElsewhere(FFd)) {
             bool held = *open;
             for (int tries = 1; held && tries < 25; ++tries) {
                 std::this_thread::sleep_for(milliseconds(2));
                 held = OpenElsewhere(FFd).value_or(false);
             }
-            old = ReadWhole(FFd);
+            std::string old = ReadWhole(FFd);
             // Still open: whoever has it may write yet, so it is told, the same bytes too.
             if (old != *expected || held)
                 FOvertaken = std::move(old);
             return TResult::Replaced;
         }
+        std::string old = ReadWhole(FFd);
         for (int reads = 1; old != *expected && reads < 25; ++reads) {
             std::this_thread::sleep_for(milliseconds(2));
             std::string again = ReadWhole(FFd);
