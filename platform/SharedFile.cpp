@@ -623,7 +623,8 @@ TReplaceLock::TResult TReplaceLock::Replace(const std::string &content, const st
     StableReads().Remember(FFileName, content);
     // The lock's descriptor still reads the file put aside: changed since the last look, it was
     // written by someone who opened it just before the rename. Read once they have closed it,
-    // where the system tells; elsewhere once it holds still.
+    // where the system tells; elsewhere once it holds still. Waited for here, before the save
+    // takes note of the watch's count, so that the writer's close is not taken for a new write.
     if (FFd >= 0 && expected) {
         if (const std::optional<bool> open = OpenElsewhere(FFd)) {
             bool held = *open;
